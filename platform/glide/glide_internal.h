@@ -1,0 +1,88 @@
+// Private state of the software graphics library: frame buffers, render state, texture memory.
+// Shared between the display, state, texture and rasterizer files of this folder only.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "glide.h"
+
+namespace glide {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kPixels = kWidth * kHeight;
+
+// One combine unit's settings (colour or alpha).
+struct Combine {
+    int function = GR_COMBINE_FUNCTION_SCALE_OTHER;
+    int factor = GR_COMBINE_FACTOR_LOCAL;
+    int local = GR_COMBINE_LOCAL_ITERATED;
+    int other = GR_COMBINE_OTHER_TEXTURE;
+    bool invert = false;
+};
+
+struct TmuState {
+    int rgbFunction = GR_COMBINE_FUNCTION_LOCAL;
+    int rgbFactor = GR_COMBINE_FACTOR_NONE;
+    int alphaFunction = GR_COMBINE_FUNCTION_LOCAL;
+    int alphaFactor = GR_COMBINE_FACTOR_NONE;
+    bool rgbInvert = false;
+    bool alphaInvert = false;
+    int minFilter = GR_TEXTUREFILTER_BILINEAR;
+    int magFilter = GR_TEXTUREFILTER_BILINEAR;
+    int clampS = GR_TEXTURECLAMP_WRAP;
+    int clampT = GR_TEXTURECLAMP_WRAP;
+    int mipmapMode = GR_MIPMAP_NEAREST;
+    bool lodBlend = false;
+    // Texture selected by grTexSource.
+    bool sourceValid = false;
+    std::uint32_t sourceAddress = 0;
+    std::uint32_t sourceEvenOdd = GR_MIPMAPLEVELMASK_BOTH;
+    GrTexInfo sourceInfo{};
+};
+
+struct RenderState {
+    Combine color{GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_LOCAL,
+                  GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, false};
+    Combine alpha{GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_ITERATED,
+                  GR_COMBINE_OTHER_CONSTANT, false};
+    std::uint32_t constantColor = 0;  // 0xRRGGBBAA with the RGBA colour format
+    int blendRgbSrc = GR_BLEND_ONE, blendRgbDst = GR_BLEND_ZERO;
+    int blendAlphaSrc = GR_BLEND_ONE, blendAlphaDst = GR_BLEND_ZERO;
+    std::uint32_t chromakeyValue = 0;
+    bool chromakeyEnabled = false;
+    int depthMode = GR_DEPTHBUFFER_DISABLE;
+    int depthFunction = GR_CMP_LESS;
+    bool depthMask = false;
+    int cullMode = GR_CULL_DISABLE;
+    int clipMinX = 0, clipMinY = 0, clipMaxX = kWidth, clipMaxY = kHeight;
+    int colorFormat = GR_COLORFORMAT_RGBA;
+    std::array<TmuState, 3> tmu{};
+    // Bumped on every state call so that derived per-draw setup can be cached.
+    std::uint64_t serial = 0;
+};
+
+struct Board {
+    bool initialised = false;
+    bool open = false;
+    // Colour buffers, RGB565, memory row 0 is the top row of the picture (screen y = 479).
+    std::array<std::vector<std::uint16_t>, 2> color;
+    int front = 0;
+    std::vector<std::uint16_t> depth;
+    std::vector<std::uint8_t> textureMemory;  // unit 0, GR_TEXMEM_SIZE bytes
+    // Bumped on every download so that decoded copies of texture memory can be cached.
+    std::uint64_t textureSerial = 0;
+    RenderState state;
+};
+
+extern Board board;
+
+inline std::uint16_t* backBuffer() { return board.color[board.front ^ 1].data(); }
+inline std::uint16_t* frontBuffer() { return board.color[board.front].data(); }
+
+// Allocates buffers and texture memory on first use (kept across init/shutdown pairs).
+void ensureBuffers();
+
+}  // namespace glide
