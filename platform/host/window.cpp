@@ -71,6 +71,15 @@ bool hostDisplayAvailable() {
     if (!win.videoTried) {
         win.videoTried = true;
         win.videoReady = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        // Without a window system SDL falls back to drivers that draw nowhere; those count as
+        // a display only when asked for by name.
+        const char* driver = win.videoReady ? SDL_GetCurrentVideoDriver() : nullptr;
+        const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+        if (driver && (!SDL_strcmp(driver, "offscreen") || !SDL_strcmp(driver, "dummy")) &&
+            !(asked && !SDL_strcmp(asked, driver))) {
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            win.videoReady = false;
+        }
     }
     return win.videoReady;
 }

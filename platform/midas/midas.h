@@ -46,3 +46,6 @@ void MIDASextKeepAudio(bool keep);
 const std::int16_t* MIDASextAudio(std::size_t* frames);
 // The last error of a failed call, in words, for our own messages.
 const char* MIDASextLastError(void);
+// Audio frames rendered since background play began: the playback thread's audio time, read
+// from any thread (inside a sync callback it is the end of the chunk that began the row).
+std::int64_t MIDASextPlayPosition(void);
