@@ -3,13 +3,17 @@
 
 #include "display.h"
 #include "music.h"
+#include "screens.h"
 
 const char bannerShowName[] = "Tarnovel";
 const char bannerTagLine[] = "A Vortane production, first presented in April 1999.";
 
 const ShowEntry showEntries[] = {
     {"setRenderState", setRenderState},
+    {"showTitles", showTitles},
+    {"showCredits", showCredits},
     {"fadeOutMusic", fadeOutMusic},
+    {"showContactPages", showContactPages},
     {"closeDisplay", closeDisplay},
     {nullptr, nullptr},
 };

@@ -1,0 +1,147 @@
+// Rasterizer benchmarks: a full-screen textured quad, the same with additive blending and chroma
+// key, and a mesh of small lit textured triangles; pixels and triangles per second as counters.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+#include "glide.h"
+#include "glide_internal.h"
+#include "raster.h"
+
+namespace {
+
+constexpr int kPathFast = 0;
+
+std::vector<std::uint16_t> textureTexels;
+
+// A 256x256 RGB565 picture with all its levels; every fourth 32x32 cell black, so the chroma
+// key has something to drop.
+void downloadTexture() {
+    textureTexels.clear();
+    for (int side = 256; side >= 1; side /= 2)
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x) {
+                const int cx = x * 256 / side / 32, cy = y * 256 / side / 32;
+                const bool black = (cx % 2 == 0) && (cy % 2 == 0);
+                const int r = (x * 31 / side), g = (y * 63 / side), b = ((x ^ y) & 31);
+                textureTexels.push_back(black ? 0 : std::uint16_t(r << 11 | g << 5 | b));
+            }
+    GrTexInfo info{GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, GR_TEXFMT_RGB_565, textureTexels.data()};
+    grTexDownloadMipMap(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &info);
+    grTexSource(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &info);
+}
+
+// The show's global render state: texel times vertex colour, bilinear, wrap, nearest mipmap,
+// W-buffer with "less", depth writes on.
+void setShowState(int path) {
+    grGlideInit();
+    glide::setRasterPath(path == kPathFast ? glide::RasterPath::fast : glide::RasterPath::reference);
+    grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_LOCAL,
+                   GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
+    grTexFilterMode(GR_TMU0, GR_TEXTUREFILTER_BILINEAR, GR_TEXTUREFILTER_BILINEAR);
+    grTexClampMode(GR_TMU0, GR_TEXTURECLAMP_WRAP, GR_TEXTURECLAMP_WRAP);
+    grTexMipMapMode(GR_TMU0, GR_MIPMAP_NEAREST, FXFALSE);
+    grDepthBufferMode(GR_DEPTHBUFFER_WBUFFER);
+    grDepthBufferFunction(GR_CMP_LESS);
+    grDepthMask(FXTRUE);
+    grCullMode(GR_CULL_DISABLE);
+    grChromakeyMode(GR_CHROMAKEY_DISABLE);
+    grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO);
+    grClipWindow(0, 0, 640, 480);
+    downloadTexture();
+}
+
+GrVertex corner(float x, float y, float w, float s, float t, float light) {
+    GrVertex v{};
+    v.x = x;
+    v.y = y;
+    v.r = light;
+    v.g = light * 0.8f;
+    v.b = light * 0.6f;
+    v.a = 255;
+    v.oow = 1.0f / w;
+    v.tmuvtx[0].sow = s / w;
+    v.tmuvtx[0].tow = t / w;
+    v.tmuvtx[0].oow = 1.0f / w;
+    return v;
+}
+
+// The whole screen as a plane leaning away to the right: perspective, Gouraud, depth varying.
+void drawScreenQuad() {
+    const GrVertex a = corner(0, 0, 1.0f, 0, 300, 255), b = corner(640, 0, 2.0f, 600, 300, 120);
+    const GrVertex c = corner(640, 480, 2.0f, 600, 0, 200), d = corner(0, 480, 1.0f, 0, 0, 90);
+    grDrawTriangle(&a, &b, &c);
+    grDrawTriangle(&a, &c, &d);
+}
+
+void clearFrame(benchmark::State& state) {
+    state.PauseTiming();
+    grBufferClear(0, 0, 0xFFFF);
+    state.ResumeTiming();
+}
+
+void BM_FullScreenTexturedQuad(benchmark::State& state) {
+    setShowState(int(state.range(0)));
+    for (auto _ : state) {
+        clearFrame(state);
+        drawScreenQuad();
+    }
+    state.counters["pixels/s"] =
+        benchmark::Counter(double(glide::kPixels) * double(state.iterations()),
+                           benchmark::Counter::kIsRate);
+    state.counters["triangles/s"] =
+        benchmark::Counter(2.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_FullScreenTexturedQuad)->ArgName("reference")->Arg(kPathFast)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_FullScreenAdditiveChromaKey(benchmark::State& state) {
+    setShowState(int(state.range(0)));
+    grChromakeyValue(0);
+    grChromakeyMode(GR_CHROMAKEY_ENABLE);
+    grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE);
+    for (auto _ : state) {
+        clearFrame(state);
+        drawScreenQuad();
+    }
+    state.counters["pixels/s"] =
+        benchmark::Counter(double(glide::kPixels) * double(state.iterations()),
+                           benchmark::Counter::kIsRate);
+    state.counters["triangles/s"] =
+        benchmark::Counter(2.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_FullScreenAdditiveChromaKey)->ArgName("reference")->Arg(kPathFast)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// 2,000 small lit textured triangles: a 50x20 grid of quads over a rippled surface.
+void BM_LitTexturedMesh(benchmark::State& state) {
+    setShowState(int(state.range(0)));
+    constexpr int kCols = 50, kRows = 20;
+    std::vector<GrVertex> grid;
+    for (int r = 0; r <= kRows; ++r)
+        for (int c = 0; c <= kCols; ++c) {
+            const float z = 4.0f + std::sin(c * 0.3f) + std::cos(r * 0.4f);
+            const float light = 128 + 120 * std::sin(c * 0.2f + r * 0.1f);
+            grid.push_back(corner(20 + c * 12.0f + 0.25f * r, 40 + r * 20.0f, z, c * 20.0f,
+                                  r * 20.0f, light));
+        }
+    auto at = [&](int r, int c) { return &grid[std::size_t(r) * (kCols + 1) + c]; };
+    for (auto _ : state) {
+        clearFrame(state);
+        for (int r = 0; r < kRows; ++r)
+            for (int c = 0; c < kCols; ++c) {
+                guDrawTriangleWithClip(at(r, c), at(r, c + 1), at(r + 1, c + 1));
+                guDrawTriangleWithClip(at(r, c), at(r + 1, c + 1), at(r + 1, c));
+            }
+    }
+    // The mesh is a sheared 600 x 400 rectangle: that many pixels, each covered once.
+    const long pixels = 600L * 400L;
+    state.counters["pixels/s"] = benchmark::Counter(double(pixels) * double(state.iterations()),
+                                                    benchmark::Counter::kIsRate);
+    state.counters["triangles/s"] = benchmark::Counter(
+        2.0 * kCols * kRows * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_LitTexturedMesh)->ArgName("reference")->Arg(kPathFast)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,223 @@
+// The triangle pipeline of the software graphics library: setup, traversal and the per-pixel
+// stage, with a plain reference path and an optimised path that must give the same pixels.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "glide_internal.h"
+
+namespace glide {
+
+// --- setup ------------------------------------------------------------------------------------
+
+// A vertex attribute as a plane over pixel centres: the value at pixel (X, Y) is
+// (c0 + dy * (Y - yRef)) + dx * (X - xRef), evaluated in single precision in exactly this order
+// by every path.
+struct Plane {
+    float c0 = 0, dx = 0, dy = 0;
+};
+
+// One edge as an integer function over pixel indices: E(X, Y) = e0 + ex * (X - xRef) +
+// ey * (Y - yRef), in 1/256 pixel^2. A pixel is inside when E >= bias for all edges (bias 0 for
+// top and left edges, 1 for the others: the tie rule that makes shared edges cover once).
+struct Edge {
+    std::int64_t e0 = 0, ex = 0, ey = 0, bias = 0;
+};
+
+struct TriangleSetup {
+    int xRef = 0, yRef = 0;                    // reference pixel (lower left of the bounds)
+    int minX = 0, maxX = 0, minY = 0, maxY = 0;  // pixel bounds within the clip window, half-open
+    Edge edge[3];
+    Plane r, g, b, a, w, s, t, z;  // colour, alpha, 1/w, s/w, t/w, z/w (ooz)
+};
+
+// Coordinates beyond this many pixels from the origin are out of the board's range.
+constexpr float kCoordinateLimit = 16777216.0f;
+
+// Builds the setup of one triangle for the current state. False: nothing to draw (non-finite
+// values, oow <= 0, out of range, culled, empty, or outside the clip window).
+bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, const RenderState& rs,
+                   TriangleSetup* out);
+
+// The covered pixels of row y: [*x0, *x1) within the setup's bounds (empty when x0 >= x1).
+void rowSpan(const TriangleSetup& setup, int y, int* x0, int* x1);
+
+// --- textures ---------------------------------------------------------------------------------
+
+struct TextureLevel {
+    int width = 1, height = 1;
+    int widthShift = 0, heightShift = 0;
+    std::uint32_t memoryOffset = 0;   // bytes from the texture's start address
+    // In the decoded copy each row carries one extra texel on either side (the texel that
+    // wrapping or clamping in s puts there), so both texels of a bilinear pair always lie side
+    // by side: texel (x, y) is at decodedOffset + y * stride + x + 1.
+    std::uint32_t decodedOffset = 0;
+    int stride = 3;
+};
+
+// The texture selected for unit 0, resolved once per draw.
+struct TextureView {
+    bool valid = false;
+    int format = 0;
+    int levels = 0;          // number of levels from the largest
+    float texScale = 1.0f;   // texels of the largest level per coordinate unit
+    TextureLevel level[9];
+    const std::uint8_t* memory = nullptr;  // texture memory at the start address
+    const std::uint32_t* decoded = nullptr;  // every level as 0xAARRGGBB (optimised path)
+};
+
+// Resolves the unit-0 texture of the state; `decode` also provides the decoded copy (with
+// borders for the state's clamp mode in s).
+void resolveTexture(const TmuState& tmu, bool decode, TextureView* view);
+
+// One texel of a level in 0xAARRGGBB, decoded from texture memory.
+std::uint32_t fetchTexel(const TextureView& view, int level, int x, int y);
+
+// --- per-pixel arithmetic shared by every path ---------------------------------------------------
+
+// max/min that give the second operand for NaN, like the vector instructions.
+inline float maxf(float v, float lo) { return v > lo ? v : lo; }
+inline float minf(float v, float hi) { return v < hi ? v : hi; }
+
+// An iterated colour channel: clamped to 0..255 and truncated.
+inline int iteratedChannel(float v) { return int(minf(maxf(v, 0.0f), 255.0f)); }
+
+inline std::uint32_t floatBits(float f) {
+    std::uint32_t u;
+    std::memcpy(&u, &f, 4);
+    return u;
+}
+
+// The W-buffer's 16-bit floating form of 1/w (see the depth notes in design): larger 1/w, smaller
+// depth; 1/w >= 1 is nearest (0); 1/w below 2^-16, negative or zero is farthest (0xFFFF).
+inline int wDepth(float oow) {
+    const std::int32_t bits = std::int32_t(floatBits(oow));
+    if (bits <= 0) return 0xFFFF;
+    if (bits >= 0x3F800000) return 0;
+    const int biased = bits >> 23;
+    if (biased < 111) return 0xFFFF;
+    const int e = 126 - biased;  // leading zero bits of the 32-bit fraction
+    const int below = (bits >> 11) & 0xFFF;
+    const int depth = ((e << 12) | (below ^ 0xFFF)) + 1;
+    return depth > 0xFFFF ? 0xFFFF : depth;
+}
+
+// The Z-buffer's value: ooz clamped to 0..65535.
+inline int zDepth(float ooz) { return int(minf(maxf(ooz, 0.0f), 65535.0f)); }
+
+inline bool depthPasses(int function, int depth, int stored) {
+    switch (function) {
+        case GR_CMP_NEVER: return false;
+        case GR_CMP_LESS: return depth < stored;
+        case GR_CMP_EQUAL: return depth == stored;
+        case GR_CMP_LEQUAL: return depth <= stored;
+        case GR_CMP_GREATER: return depth > stored;
+        case GR_CMP_NOTEQUAL: return depth != stored;
+        case GR_CMP_GEQUAL: return depth >= stored;
+        default: return true;
+    }
+}
+
+// x * f / 255, rounded, for x and f in 0..255.
+inline int mul255(int x, int f) {
+    const int t = x * f + 128;
+    return (t + (t >> 8)) >> 8;
+}
+// The same for a signed x in -255..255, symmetric about zero.
+inline int mul255Signed(int x, int f) { return x < 0 ? -mul255(-x, f) : mul255(x, f); }
+
+inline int clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+// Level of detail from the squared rate of change of texel coordinates: log2 of the rate
+// rounded to the nearest whole level, clamped to the texture's levels.
+inline int lodFromRho2(float rho2, int levels) {
+    const int exponent = int((floatBits(rho2) >> 23) & 0x1FF) - 127;  // sign bit makes it huge
+    int level = (exponent + 1) >> 1;
+    if (exponent >= 0x100 - 127) level = 0;  // negative or NaN: no minification
+    if (level < 0) level = 0;
+    if (level > levels - 1) level = levels - 1;
+    return level;
+}
+
+// 4x4 ordered dither from 8-bit channels to 5 or 6 bits, indexed by screen position
+// m = (y & 3) * 4 + (x & 3). A channel between the expansions of k and k + 1 rounds up where
+// its position in that interval passes the matrix threshold, so values that are exact
+// expansions of a 5- or 6-bit value keep it everywhere (a 5-6-5 texture drawn unchanged stays
+// exact) and flat areas average to the 8-bit value.
+inline constexpr std::uint8_t ditherMatrix[16] = {0, 8,  2, 10, 12, 4,  14, 6,
+                                                  3, 11, 1, 9,  15, 7,  13, 5};
+struct DitherTables {
+    std::uint8_t five[16][256];
+    std::uint8_t six[16][256];
+};
+constexpr int expandBits(int k, int bits) {
+    return bits == 5 ? (k << 3) | (k >> 2) : (k << 2) | (k >> 4);
+}
+constexpr DitherTables makeDitherTables() {
+    DitherTables t{};
+    for (int bits = 5; bits <= 6; ++bits) {
+        const int top = (1 << bits) - 1;
+        for (int m = 0; m < 16; ++m) {
+            for (int c = 0; c < 256; ++c) {
+                int k = 0;
+                while (k < top && expandBits(k + 1, bits) <= c) ++k;
+                int out = k;
+                if (k < top) {
+                    const int gap = expandBits(k + 1, bits) - expandBits(k, bits);
+                    if ((c - expandBits(k, bits)) * 32 > (2 * ditherMatrix[m] + 1) * gap) ++out;
+                }
+                (bits == 5 ? t.five : t.six)[m][c] = std::uint8_t(out);
+            }
+        }
+    }
+    return t;
+}
+inline constexpr DitherTables dither = makeDitherTables();
+inline int ditherIndex(int x, int y) { return ((y & 3) << 2) | (x & 3); }
+inline std::uint16_t ditherPixel(int r, int g, int b, int m) {
+    return std::uint16_t(dither.five[m][r] << 11 | dither.six[m][g] << 5 | dither.five[m][b]);
+}
+
+// A colour value in the display's colour format (RGBA: red in the top byte) as 8-bit channels.
+struct Rgba {
+    int r, g, b, a;
+};
+inline Rgba colorComponents(std::uint32_t v, int format) {
+    const int b3 = int(v >> 24), b2 = int(v >> 16) & 0xFF, b1 = int(v >> 8) & 0xFF, b0 = int(v & 0xFF);
+    switch (format) {
+        case GR_COLORFORMAT_ARGB: return {b2, b1, b0, b3};
+        case GR_COLORFORMAT_ABGR: return {b0, b1, b2, b3};
+        case GR_COLORFORMAT_BGRA: return {b1, b2, b3, b0};
+        default: return {b3, b2, b1, b0};  // RGBA
+    }
+}
+
+// Does the colour path read the texture at all?
+inline bool usesTexture(const RenderState& rs) {
+    auto factorUses = [](int f) {
+        return f == GR_COMBINE_FACTOR_TEXTURE_ALPHA || f == GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA;
+    };
+    return rs.color.other == GR_COMBINE_OTHER_TEXTURE || rs.alpha.other == GR_COMBINE_OTHER_TEXTURE ||
+           factorUses(rs.color.factor) || factorUses(rs.alpha.factor);
+}
+
+// --- the per-pixel stage --------------------------------------------------------------------
+
+// Draws the pixels of one set-up triangle with the board's current state, one pixel at a time
+// straight from the render state: the reference every optimised path is compared with.
+void shadeTriangleReference(const TriangleSetup& setup);
+
+// The optimised stage: state validated once per draw, spans in vector form where the processor
+// allows. Gives the same pixels as the reference.
+void shadeTriangleFast(const TriangleSetup& setup);
+
+// Which stage the triangle calls use (tests and benchmarks compare the two).
+enum class RasterPath { fast, reference };
+void setRasterPath(RasterPath path);
+RasterPath rasterPath();
+
+// Draws one triangle through setup and the selected stage, limited to the clip window.
+void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
+
+}  // namespace glide

@@ -1,0 +1,255 @@
+// Triangle setup and traversal: rejection, culling, edge functions, attribute planes, row spans,
+// and the two triangle entry points.
+#include <algorithm>
+#include <cmath>
+
+#include "glideext.h"
+#include "raster.h"
+
+namespace glide {
+
+namespace {
+
+struct Snapped {
+    std::int64_t x, y;  // 1/16 pixel
+};
+
+bool usable(const GrVertex& v) {
+    // NaN fails every comparison, so it is refused here as well.
+    return std::fabs(v.x) <= kCoordinateLimit && std::fabs(v.y) <= kCoordinateLimit &&
+           v.oow > 0.0f && std::isfinite(v.oow);
+}
+
+// Vertices sit on the board's 1/16-pixel grid, so edge tests are exact integer arithmetic.
+Snapped snap(const GrVertex& v) {
+    return {std::int64_t(std::nearbyint(double(v.x) * 16.0)),
+            std::int64_t(std::nearbyint(double(v.y) * 16.0))};
+}
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {  // b > 0
+    std::int64_t q = a / b;
+    if (a % b != 0 && a < 0) --q;
+    return q;
+}
+
+std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { return -floorDiv(-a, b); }
+
+// An edge from p to q of a counter-clockwise triangle; inside is to its left.
+Edge makeEdge(Snapped p, Snapped q, int xRef, int yRef) {
+    const std::int64_t dx = q.x - p.x, dy = q.y - p.y;
+    Edge e;
+    e.ex = -16 * dy;
+    e.ey = 16 * dx;
+    const std::int64_t px = 16 * std::int64_t(xRef) + 8, py = 16 * std::int64_t(yRef) + 8;
+    e.e0 = dx * (py - p.y) - dy * (px - p.x);
+    // Left edges (running down) and top edges (running left, interior below) own the pixel
+    // centres that lie exactly on them; the neighbour across such an edge runs the other way.
+    const bool owns = dy < 0 || (dy == 0 && dx < 0);
+    e.bias = owns ? 0 : 1;
+    return e;
+}
+
+struct PlaneBuilder {
+    double xa, ya, xb, yb, xc, yc, area;
+    double xRefCentre, yRefCentre;
+
+    Plane operator()(float va, float vb, float vc) const {
+        const double a = va, b = vb, c = vc;
+        const double dx = ((b - a) * (yc - ya) - (c - a) * (yb - ya)) / area;
+        const double dy = ((c - a) * (xb - xa) - (b - a) * (xc - xa)) / area;
+        Plane p;
+        p.c0 = float(a + dx * (xRefCentre - xa) + dy * (yRefCentre - ya));
+        p.dx = float(dx);
+        p.dy = float(dy);
+        return p;
+    }
+};
+
+}  // namespace
+
+bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, const RenderState& rs,
+                   TriangleSetup* out) {
+    if (!usable(a) || !usable(b) || !usable(c)) return false;
+    const Snapped sa = snap(a), sb = snap(b), sc = snap(c);
+    const std::int64_t area2 = (sb.x - sa.x) * (sc.y - sa.y) - (sc.x - sa.x) * (sb.y - sa.y);
+    if (area2 == 0) return false;
+    if (rs.cullMode == GR_CULL_POSITIVE && area2 > 0) return false;
+    if (rs.cullMode == GR_CULL_NEGATIVE && area2 < 0) return false;
+
+    // Pixel bounds: centres (16X + 8) within the vertices' extent, inside the clip window and
+    // the buffers.
+    const std::int64_t loX = std::min({sa.x, sb.x, sc.x}), hiX = std::max({sa.x, sb.x, sc.x});
+    const std::int64_t loY = std::min({sa.y, sb.y, sc.y}), hiY = std::max({sa.y, sb.y, sc.y});
+    auto clampRange = [](std::int64_t v, int lo, int hi) {
+        return int(v < lo ? lo : (v > hi ? hi : v));
+    };
+    const int clipX0 = std::max(rs.clipMinX, 0), clipX1 = std::min(rs.clipMaxX, kWidth);
+    const int clipY0 = std::max(rs.clipMinY, 0), clipY1 = std::min(rs.clipMaxY, kHeight);
+    out->minX = clampRange(ceilDiv(loX - 8, 16), clipX0, clipX1);
+    out->maxX = clampRange(floorDiv(hiX - 8, 16) + 1, clipX0, clipX1);
+    out->minY = clampRange(ceilDiv(loY - 8, 16), clipY0, clipY1);
+    out->maxY = clampRange(floorDiv(hiY - 8, 16) + 1, clipY0, clipY1);
+    if (out->minX >= out->maxX || out->minY >= out->maxY) return false;
+    out->xRef = out->minX;
+    out->yRef = out->minY;
+
+    if (area2 > 0) {
+        out->edge[0] = makeEdge(sa, sb, out->xRef, out->yRef);
+        out->edge[1] = makeEdge(sb, sc, out->xRef, out->yRef);
+        out->edge[2] = makeEdge(sc, sa, out->xRef, out->yRef);
+    } else {
+        out->edge[0] = makeEdge(sa, sc, out->xRef, out->yRef);
+        out->edge[1] = makeEdge(sc, sb, out->xRef, out->yRef);
+        out->edge[2] = makeEdge(sb, sa, out->xRef, out->yRef);
+    }
+
+    PlaneBuilder plane{double(sa.x) / 16.0, double(sa.y) / 16.0, double(sb.x) / 16.0,
+                       double(sb.y) / 16.0, double(sc.x) / 16.0, double(sc.y) / 16.0,
+                       double(area2) / 256.0, out->xRef + 0.5, out->yRef + 0.5};
+    out->r = plane(a.r, b.r, c.r);
+    out->g = plane(a.g, b.g, c.g);
+    out->b = plane(a.b, b.b, c.b);
+    out->a = plane(a.a, b.a, c.a);
+    // Texture perspective uses the vertex's 1/w, as the board did without a separate w hint:
+    // the scenes give unit 0 the same value, and the font leaves unit 0's own 1/w unset.
+    out->w = plane(a.oow, b.oow, c.oow);
+    out->s = plane(a.tmuvtx[0].sow, b.tmuvtx[0].sow, c.tmuvtx[0].sow);
+    out->t = plane(a.tmuvtx[0].tow, b.tmuvtx[0].tow, c.tmuvtx[0].tow);
+    out->z = plane(a.ooz, b.ooz, c.ooz);
+    return true;
+}
+
+void rowSpan(const TriangleSetup& setup, int y, int* x0, int* x1) {
+    std::int64_t lo = setup.minX - setup.xRef, hi = setup.maxX - setup.xRef;  // [lo, hi)
+    const std::int64_t dy = y - setup.yRef;
+    for (const Edge& e : setup.edge) {
+        const std::int64_t row = e.e0 + e.ey * dy;
+        // Inside where row + ex * k >= bias.
+        if (e.ex > 0) {
+            lo = std::max(lo, ceilDiv(e.bias - row, e.ex));
+        } else if (e.ex < 0) {
+            hi = std::min(hi, floorDiv(row - e.bias, -e.ex) + 1);
+        } else if (row < e.bias) {
+            hi = lo;
+        }
+    }
+    if (hi < lo) hi = lo;
+    *x0 = int(lo) + setup.xRef;
+    *x1 = int(hi) + setup.xRef;
+}
+
+namespace {
+RasterPath selectedPath = RasterPath::fast;
+}
+
+void setRasterPath(RasterPath path) { selectedPath = path; }
+RasterPath rasterPath() { return selectedPath; }
+
+void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+    ensureBuffers();
+    TriangleSetup setup;
+    if (!setupTriangle(a, b, c, board.state, &setup)) return;
+    if (selectedPath == RasterPath::reference)
+        shadeTriangleReference(setup);
+    else
+        shadeTriangleFast(setup);
+}
+
+}  // namespace glide
+
+void grDrawTriangle(const GrVertex* a, const GrVertex* b, const GrVertex* c) {
+    grExtTraceTriangle(a, b, c, false);
+    if (!a || !b || !c) return;
+    glide::drawTriangle(*a, *b, *c);
+}
+
+namespace glide {
+namespace {
+
+// Vertices this far out are pulled in by clipping before they reach the board's range.
+constexpr double kGuardBand = 8388608.0;
+
+GrVertex lerpVertex(const GrVertex& p, const GrVertex& q, double t) {
+    auto mix = [t](float a, float b) { return float(double(a) + (double(b) - double(a)) * t); };
+    GrVertex v = p;
+    v.x = mix(p.x, q.x);
+    v.y = mix(p.y, q.y);
+    v.z = mix(p.z, q.z);
+    v.r = mix(p.r, q.r);
+    v.g = mix(p.g, q.g);
+    v.b = mix(p.b, q.b);
+    v.ooz = mix(p.ooz, q.ooz);
+    v.a = mix(p.a, q.a);
+    v.oow = mix(p.oow, q.oow);
+    v.tmuvtx[0].sow = mix(p.tmuvtx[0].sow, q.tmuvtx[0].sow);
+    v.tmuvtx[0].tow = mix(p.tmuvtx[0].tow, q.tmuvtx[0].tow);
+    v.tmuvtx[0].oow = mix(p.tmuvtx[0].oow, q.tmuvtx[0].oow);
+    return v;
+}
+
+// Keeps the part of a convex polygon where sign * coordinate <= kGuardBand (axis 0: x, 1: y).
+int clipPolygon(const GrVertex* in, int count, GrVertex* out, int axis, double sign) {
+    auto inside = [&](const GrVertex& v) {
+        return sign * double(axis == 0 ? v.x : v.y) <= kGuardBand;
+    };
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        const GrVertex& p = in[i];
+        const GrVertex& q = in[(i + 1) % count];
+        if (inside(p)) out[n++] = p;
+        if (inside(p) != inside(q)) {
+            const double pc = axis == 0 ? p.x : p.y, qc = axis == 0 ? q.x : q.y;
+            out[n++] = lerpVertex(p, q, (sign * kGuardBand - pc) / (qc - pc));
+        }
+    }
+    return n;
+}
+
+}  // namespace
+}  // namespace glide
+
+// Triangles inside the board's coordinate range need no geometric clipping: the clip window
+// bounds every pixel the board draws. A triangle reaching beyond that range is cut to a guard
+// band around the screen first, and the pieces are drawn with the culling decided on the whole.
+void guDrawTriangleWithClip(const GrVertex* a, const GrVertex* b, const GrVertex* c) {
+    grExtTraceTriangle(a, b, c, true);
+    if (!a || !b || !c) return;
+    const GrVertex* v[3] = {a, b, c};
+    bool inRange = true;
+    for (const GrVertex* p : v) {
+        if (!std::isfinite(p->x) || !std::isfinite(p->y) || !(p->oow > 0.0f) ||
+            !std::isfinite(p->oow))
+            return;
+        if (std::fabs(p->x) > glide::kCoordinateLimit || std::fabs(p->y) > glide::kCoordinateLimit)
+            inRange = false;
+    }
+    if (inRange) {
+        glide::drawTriangle(*a, *b, *c);
+        return;
+    }
+    const double area = (double(b->x) - a->x) * (double(c->y) - a->y) -
+                        (double(c->x) - a->x) * (double(b->y) - a->y);
+    if (!std::isfinite(area) || area == 0.0) return;
+    const int cull = glide::board.state.cullMode;
+    if ((cull == GR_CULL_POSITIVE && area > 0) || (cull == GR_CULL_NEGATIVE && area < 0)) return;
+
+    // Each of the four cuts adds at most one vertex.
+    GrVertex polygon[7] = {*a, *b, *c}, scratch[7];
+    int count = 3;
+    count = glide::clipPolygon(polygon, count, scratch, 0, 1.0);
+    count = glide::clipPolygon(scratch, count, polygon, 0, -1.0);
+    count = glide::clipPolygon(polygon, count, scratch, 1, 1.0);
+    count = glide::clipPolygon(scratch, count, polygon, 1, -1.0);
+    glide::ensureBuffers();
+    glide::RenderState pieceState = glide::board.state;
+    pieceState.cullMode = GR_CULL_DISABLE;
+    for (int i = 1; i + 1 < count; ++i) {
+        glide::TriangleSetup setup;
+        if (!glide::setupTriangle(polygon[0], polygon[i], polygon[i + 1], pieceState, &setup))
+            continue;
+        if (glide::rasterPath() == glide::RasterPath::reference)
+            glide::shadeTriangleReference(setup);
+        else
+            glide::shadeTriangleFast(setup);
+    }
+}
