@@ -2,6 +2,7 @@
 #include "show.h"
 
 #include "display.h"
+#include "effects.h"
 #include "music.h"
 #include "screens.h"
 
@@ -11,6 +12,9 @@ const char bannerTagLine[] = "A Vortane production, first presented in April 199
 const ShowEntry showEntries[] = {
     {"setRenderState", setRenderState},
     {"showTitles", showTitles},
+    {"flatShadingScene", flatShadingScene},
+    {"texturedShadingScene", texturedShadingScene},
+    {"environmentMappingScene", environmentMappingScene},
     {"showCredits", showCredits},
     {"fadeOutMusic", fadeOutMusic},
     {"showContactPages", showContactPages},

@@ -10,6 +10,7 @@
 
 #include "driver.h"
 #include "host.h"
+#include "midas.h"
 #include "music.h"
 #include "test_util.h"
 
@@ -143,4 +144,66 @@ TEST(CueLatch, SpinWaitsUntilTheCallbackRaisesTheCue) {
     takeStartCueAtScene();
     EXPECT_EQ(hostNow(), 40 * kHostMsSamples);
     EXPECT_EQ(startCue.load(), 0);
+}
+
+namespace {
+
+struct VolumeStep {
+    std::int64_t at;
+    unsigned volume;
+};
+std::vector<VolumeStep> volumeSteps;
+unsigned lastVolume;
+
+void watchVolume(std::int64_t now, void*) {
+    const unsigned v = MIDASextMusicVolume();
+    if (v != lastVolume) volumeSteps.push_back({now, v});
+    lastVolume = v;
+}
+
+std::string songPath() { return std::string(TARNOVEL_ASSETS) + "/Zudavez.xm"; }
+
+}  // namespace
+
+TEST(MusicFadeOut, SixtyFiveVolumesWith150MillisecondsBeforeEach) {
+    hostInitVirtual(nullptr, 0, 0);
+    ASSERT_TRUE(MIDASstartup());
+    ASSERT_TRUE(MIDASinit());
+    MIDASmodule module = MIDASloadModule(songPath().c_str());
+    ASSERT_NE(module, nullptr) << MIDASextLastError();
+    playHandle = MIDASplayModule(module, TRUE);
+    ASSERT_NE(playHandle, 0u);
+    ASSERT_TRUE(MIDASsetMusicVolume(playHandle, 64));
+    ASSERT_TRUE(MIDASstartBackgroundPlay(0));
+    volumeSteps.clear();
+    lastVolume = 64;
+    hostAddClockListener(watchVolume, nullptr);
+
+    const std::int64_t start = hostNow();
+    fadeOutMusic();
+    EXPECT_EQ(hostNow() - start, 65 * 150 * kHostMsSamples);
+    hostSleep(1);  // lets the watcher see the last step
+    // The first step sets 64 again (no change to see); each later one comes 150 ms after the
+    // one before and is seen at the first clock step after it was set.
+    ASSERT_EQ(volumeSteps.size(), 64u);
+    for (unsigned i = 0; i < 64; ++i) {
+        EXPECT_EQ(volumeSteps[i].volume, 63 - i);
+        EXPECT_EQ(volumeSteps[i].at - start, (std::int64_t(i + 2) * 150 + 1) * kHostMsSamples)
+            << i;
+    }
+    EXPECT_EQ(MIDASextMusicVolume(), 0u);
+    MIDASstopModule(playHandle);
+    MIDASfreeModule(module);
+    MIDASstopBackgroundPlay();
+    MIDASclose();
+}
+
+TEST(MusicFadeOutDeathTest, RefusedVolumeIsFatal) {
+    EXPECT_EXIT(
+        {
+            hostInitVirtual(nullptr, 0, 0);
+            playHandle = 12345;  // no such song playing: the sound layer refuses the volume
+            fadeOutMusic();
+        },
+        ::testing::ExitedWithCode(255), "");
 }

@@ -101,7 +101,18 @@ TEST(WholeShow, PlaysToTheEndAndIsDeterministic) {
     EXPECT_NE(first, std::string::npos);
     EXPECT_LT(first, fade);
     EXPECT_LT(fade, last);
-    EXPECT_FALSE(parseCues(stats[0]).empty());
+    // The cues the sound layer delivered: the show's schedule, in order, at rising times.
+    const auto cues = parseCues(stats[0]);
+    std::vector<int> expected;
+    for (int i = 0; i < 5 + 7 + 15; ++i) expected.insert(expected.end(), {2, 1});
+    expected.insert(expected.end(), {2, 2});
+    ASSERT_GE(cues.size(), 10u);
+    for (std::size_t i = 0; i < std::min(cues.size(), expected.size()); ++i) {
+        EXPECT_EQ(cues[i].value, expected[i]) << "cue " << i;
+        if (i) {
+            EXPECT_GT(cues[i].t, cues[i - 1].t) << "cue " << i;
+        }
+    }
     fs::remove_all(dir);
 }
 

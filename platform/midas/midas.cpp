@@ -465,3 +465,5 @@ const char* MIDASextLastError(void) {
 std::int64_t MIDASextPlayPosition(void) {
     return g.position.load();
 }
+
+unsigned MIDASextMusicVolume(void) { return g.volume.load(); }

@@ -49,3 +49,5 @@ const char* MIDASextLastError(void);
 // Audio frames rendered since background play began: the playback thread's audio time, read
 // from any thread (inside a sync callback it is the end of the chunk that began the row).
 std::int64_t MIDASextPlayPosition(void);
+// The music volume last set (0 to 64).
+unsigned MIDASextMusicVolume(void);
