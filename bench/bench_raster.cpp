@@ -12,6 +12,7 @@
 namespace {
 
 constexpr int kPathFast = 0;
+constexpr int kPathReference = 1;
 
 std::vector<std::uint16_t> textureTexels;
 
@@ -36,7 +37,8 @@ void downloadTexture() {
 // W-buffer with "less", depth writes on.
 void setShowState(int path) {
     grGlideInit();
-    glide::setRasterPath(path == kPathFast ? glide::RasterPath::fast : glide::RasterPath::reference);
+    glide::setRasterPath(path == kPathFast ? glide::RasterPath::fast
+                                           : glide::RasterPath::reference);
     grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_LOCAL,
                    GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
     grTexFilterMode(GR_TMU0, GR_TEXTUREFILTER_BILINEAR, GR_TEXTUREFILTER_BILINEAR);
@@ -81,22 +83,23 @@ void clearFrame(benchmark::State& state) {
     state.ResumeTiming();
 }
 
-void BM_FullScreenTexturedQuad(benchmark::State& state) {
-    setShowState(int(state.range(0)));
+void BM_FullScreenTexturedQuad(benchmark::State& state, int path) {
+    setShowState(path);
     for (auto _ : state) {
         clearFrame(state);
         drawScreenQuad();
     }
-    state.counters["pixels/s"] =
-        benchmark::Counter(double(glide::kPixels) * double(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["pixels/s"] = benchmark::Counter(
+        double(glide::kPixels) * double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["triangles/s"] =
         benchmark::Counter(2.0 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_FullScreenTexturedQuad)->ArgName("reference")->Arg(kPathFast)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, fast, kPathFast)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, reference, kPathReference)
+    ->Unit(benchmark::kMillisecond);
 
-void BM_FullScreenAdditiveChromaKey(benchmark::State& state) {
-    setShowState(int(state.range(0)));
+void BM_FullScreenAdditiveChromaKey(benchmark::State& state, int path) {
+    setShowState(path);
     grChromakeyValue(0);
     grChromakeyMode(GR_CHROMAKEY_ENABLE);
     grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE);
@@ -104,25 +107,26 @@ void BM_FullScreenAdditiveChromaKey(benchmark::State& state) {
         clearFrame(state);
         drawScreenQuad();
     }
-    state.counters["pixels/s"] =
-        benchmark::Counter(double(glide::kPixels) * double(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["pixels/s"] = benchmark::Counter(
+        double(glide::kPixels) * double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["triangles/s"] =
         benchmark::Counter(2.0 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_FullScreenAdditiveChromaKey)->ArgName("reference")->Arg(kPathFast)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FullScreenAdditiveChromaKey, fast, kPathFast)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FullScreenAdditiveChromaKey, reference, kPathReference)
+    ->Unit(benchmark::kMillisecond);
 
 // 2,000 small lit textured triangles: a 50x20 grid of quads over a rippled surface.
-void BM_LitTexturedMesh(benchmark::State& state) {
-    setShowState(int(state.range(0)));
+void BM_LitTexturedMesh(benchmark::State& state, int path) {
+    setShowState(path);
     constexpr int kCols = 50, kRows = 20;
     std::vector<GrVertex> grid;
     for (int r = 0; r <= kRows; ++r)
         for (int c = 0; c <= kCols; ++c) {
             const float z = 4.0f + std::sin(c * 0.3f) + std::cos(r * 0.4f);
             const float light = 128 + 120 * std::sin(c * 0.2f + r * 0.1f);
-            grid.push_back(corner(20 + c * 12.0f + 0.25f * r, 40 + r * 20.0f, z, c * 20.0f,
-                                  r * 20.0f, light));
+            grid.push_back(
+                corner(20 + c * 12.0f + 0.25f * r, 40 + r * 20.0f, z, c * 20.0f, r * 20.0f, light));
         }
     auto at = [&](int r, int c) { return &grid[std::size_t(r) * (kCols + 1) + c]; };
     for (auto _ : state) {
@@ -140,7 +144,8 @@ void BM_LitTexturedMesh(benchmark::State& state) {
     state.counters["triangles/s"] = benchmark::Counter(
         2.0 * kCols * kRows * double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_LitTexturedMesh)->ArgName("reference")->Arg(kPathFast)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LitTexturedMesh, fast, kPathFast)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LitTexturedMesh, reference, kPathReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -16,14 +16,13 @@ constexpr int kCaptureHeight = 480;
 }  // namespace
 
 void captureScreen(const char* fileName) {
-    auto* pixels =
-        static_cast<FxU16*>(std::malloc(sizeof(FxU16) * kCaptureWidth * kCaptureHeight));
+    auto* pixels = static_cast<FxU16*>(std::malloc(sizeof(FxU16) * kCaptureWidth * kCaptureHeight));
     if (!pixels) {
         std::printf("Error:  Screen Dump to \"%s\" failed.\n\n", fileName);
         return;
     }
-    grLfbReadRegion(GR_BUFFER_FRONTBUFFER, 0, 0, kCaptureWidth, kCaptureHeight,
-                    kCaptureWidth * 2, pixels);
+    grLfbReadRegion(GR_BUFFER_FRONTBUFFER, 0, 0, kCaptureWidth, kCaptureHeight, kCaptureWidth * 2,
+                    pixels);
     hostChdir(startDirectory);
 
     std::FILE* file = std::fopen(fileName, "wb");

@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class Capture : public ::testing::Test {
-protected:
+  protected:
     fs::path saved = fs::current_path();
     fs::path dir = fs::canonical(makeTempDir("capture"));
 

@@ -21,11 +21,16 @@ struct RandomScene {
     float uniform(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
 
     void randomTexture() {
-        static const int formats[] = {GR_TEXFMT_RGB_332,       GR_TEXFMT_ALPHA_8,
-                                      GR_TEXFMT_INTENSITY_8,   GR_TEXFMT_ALPHA_INTENSITY_44,
-                                      GR_TEXFMT_ARGB_8332,     GR_TEXFMT_RGB_565,
-                                      GR_TEXFMT_ARGB_1555,     GR_TEXFMT_ARGB_4444,
-                                      GR_TEXFMT_ALPHA_INTENSITY_88, GR_TEXFMT_P_8};
+        static const int formats[] = {GR_TEXFMT_RGB_332,
+                                      GR_TEXFMT_ALPHA_8,
+                                      GR_TEXFMT_INTENSITY_8,
+                                      GR_TEXFMT_ALPHA_INTENSITY_44,
+                                      GR_TEXFMT_ARGB_8332,
+                                      GR_TEXFMT_RGB_565,
+                                      GR_TEXFMT_ARGB_1555,
+                                      GR_TEXFMT_ARGB_4444,
+                                      GR_TEXFMT_ALPHA_INTENSITY_88,
+                                      GR_TEXFMT_P_8};
         const int format = formats[pick(10)];
         const int largeLod = pick(9);
         const int smallLod = largeLod + pick(9 - largeLod);
@@ -123,10 +128,10 @@ TEST(RasterPaths, OptimisedStageMatchesTheReferenceOnRandomStates) {
         for (std::size_t i = 0; i < reference.color.size(); ++i)
             if (reference.color[i] != fast.color[i] || reference.depth[i] != fast.depth[i])
                 if (mismatches++ == 0) first = i;
-        ASSERT_EQ(mismatches, 0u) << "trial " << trial << ", first at x " << first % 640
-                                  << " row " << first / 640 << ": reference "
-                                  << reference.color[first] << "/" << reference.depth[first]
-                                  << " fast " << fast.color[first] << "/" << fast.depth[first];
+        ASSERT_EQ(mismatches, 0u) << "trial " << trial << ", first at x " << first % 640 << " row "
+                                  << first / 640 << ": reference " << reference.color[first] << "/"
+                                  << reference.depth[first] << " fast " << fast.color[first] << "/"
+                                  << fast.depth[first];
     }
 }
 
@@ -150,6 +155,39 @@ TEST(RasterPaths, NonFiniteAttributesGiveTheSamePixelsOnBothStages) {
     grDrawTriangle(&a, &b, &c);
     EXPECT_TRUE(reference.color == snapshot().color);
     EXPECT_TRUE(reference.depth == snapshot().depth);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RasterPaths, SteppedSpansEqualDividedSpans) {
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<float> coord(-200, 900);
+    glide::RenderState rs;
+    int compared = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const float spread = i % 3 == 0 ? 3.0f : 300.0f;
+        const float cx = coord(rng), cy = coord(rng);
+        std::uniform_real_distribution<float> near(-spread, spread);
+        const GrVertex a = vertex(cx + near(rng), cy + near(rng)),
+                       b = vertex(cx + near(rng), cy + near(rng)),
+                       c = vertex(cx + near(rng), cy + near(rng));
+        glide::TriangleSetup setup;
+        if (!glide::setupTriangle(a, b, c, rs, &setup)) continue;
+        glide::SpanWalker walker(setup);
+        for (int y = setup.minY; y < setup.maxY; ++y, walker.next()) {
+            int x0, x1, w0, w1;
+            glide::rowSpan(setup, y, &x0, &x1);
+            walker.span(&w0, &w1);
+            if (x0 < x1 || w0 < w1) {
+                ASSERT_EQ(w0, x0) << "triangle " << i << " row " << y;
+                ASSERT_EQ(w1, x1) << "triangle " << i << " row " << y;
+            }
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 10000);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ std::vector<std::string> readPicture(const std::string& name);
 
 // Runs every test of a suite on both per-pixel stages.
 class BothPaths : public ::testing::TestWithParam<glide::RasterPath> {
-protected:
+  protected:
     void SetUp() override {
         glide::setRasterPath(GetParam());
         resetBoard();
@@ -109,8 +109,7 @@ inline std::string pathName(const ::testing::TestParamInfo<glide::RasterPath>& i
 
 }  // namespace glidetest
 
-#define GLIDE_BOTH_PATHS(suite)                                                   \
-    INSTANTIATE_TEST_SUITE_P(Paths, suite,                                        \
-                             ::testing::Values(glide::RasterPath::fast,           \
-                                               glide::RasterPath::reference),     \
-                             glidetest::pathName)
+#define GLIDE_BOTH_PATHS(suite)                                                                 \
+    INSTANTIATE_TEST_SUITE_P(                                                                   \
+        Paths, suite, ::testing::Values(glide::RasterPath::fast, glide::RasterPath::reference), \
+        glidetest::pathName)

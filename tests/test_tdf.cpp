@@ -82,7 +82,7 @@ std::uint32_t texelAt(const Gu3dfInfo& info, std::size_t index) {
 }
 
 class TdfFiles : public ::testing::Test {
-protected:
+  protected:
     fs::path dir = makeTempDir("tdf");
     // The reader's diagnostics for refused files go to standard error; keep them out of the log.
     void SetUp() override { testing::internal::CaptureStderr(); }
@@ -93,9 +93,11 @@ protected:
 };
 
 TEST_F(TdfFiles, EveryTableFreeFormatAndAspectRoundTrips) {
-    const int formats[] = {GR_TEXFMT_RGB_332,  GR_TEXFMT_ALPHA_8,    GR_TEXFMT_INTENSITY_8,
-                           GR_TEXFMT_ALPHA_INTENSITY_44, GR_TEXFMT_ARGB_8332, GR_TEXFMT_RGB_565,
-                           GR_TEXFMT_ARGB_1555, GR_TEXFMT_ARGB_4444, GR_TEXFMT_ALPHA_INTENSITY_88};
+    const int formats[] = {GR_TEXFMT_RGB_332,           GR_TEXFMT_ALPHA_8,
+                           GR_TEXFMT_INTENSITY_8,       GR_TEXFMT_ALPHA_INTENSITY_44,
+                           GR_TEXFMT_ARGB_8332,         GR_TEXFMT_RGB_565,
+                           GR_TEXFMT_ARGB_1555,         GR_TEXFMT_ARGB_4444,
+                           GR_TEXFMT_ALPHA_INTENSITY_88};
     const int ratios[7][2] = {{8, 1}, {4, 1}, {2, 1}, {1, 1}, {1, 2}, {1, 4}, {1, 8}};
     unsigned seed = 1;
     for (int format : formats)
@@ -106,8 +108,8 @@ TEST_F(TdfFiles, EveryTableFreeFormatAndAspectRoundTrips) {
                     const tdf::Image image = representablePicture(format, w, h, seed++);
                     const fs::path file = dir / "t.3df";
                     std::string error;
-                    ASSERT_TRUE(tdf::write3df(file, image, glide::formatName(format), mipmaps,
-                                              &error))
+                    ASSERT_TRUE(
+                        tdf::write3df(file, image, glide::formatName(format), mipmaps, &error))
                         << error;
                     Gu3dfInfo info{};
                     ASSERT_TRUE(gu3dfGetInfo(file.c_str(), &info));
@@ -130,8 +132,10 @@ TEST_F(TdfFiles, EveryTableFreeFormatAndAspectRoundTrips) {
 }
 
 TEST_F(TdfFiles, SmallerLevelsAreBoxFilteredDownToOneTexel) {
-    tdf::Image image{4, 2, {0xFF000000, 0xFF0000FF, 0xFF00FF00, 0xFF00FFFF, 0xFFFF0000,
-                            0xFFFF00FF, 0xFFFFFF00, 0xFFFFFFFF}};
+    tdf::Image image{4,
+                     2,
+                     {0xFF000000, 0xFF0000FF, 0xFF00FF00, 0xFF00FFFF, 0xFFFF0000, 0xFFFF00FF,
+                      0xFFFFFF00, 0xFFFFFFFF}};
     const fs::path file = dir / "box.3df";
     ASSERT_TRUE(tdf::write3df(file, image, "argb4444", true, nullptr));
     Gu3dfInfo info{};
@@ -227,8 +231,9 @@ TEST_F(TdfFiles, MalformedHeadersAreRefused) {
 TEST_F(TdfFiles, HeaderVariantsOfOtherToolsAreRead) {
     // Upper-case format names and DOS line ends.
     const fs::path file = dir / "dos.3df";
-    writeBytes(file, std::string("3df v1.0\r\nARGB1555\r\nlod range: 1 2\r\naspect ratio: 2 1\r\n") +
-                         std::string("\x80\x1F\x7C\x00\xFF\xFF", 6));
+    writeBytes(file,
+               std::string("3df v1.0\r\nARGB1555\r\nlod range: 1 2\r\naspect ratio: 2 1\r\n") +
+                   std::string("\x80\x1F\x7C\x00\xFF\xFF", 6));
     Gu3dfInfo info{};
     ASSERT_TRUE(gu3dfGetInfo(file.c_str(), &info));
     EXPECT_EQ(info.header.format, GR_TEXFMT_ARGB_1555);
@@ -354,8 +359,8 @@ TEST(TextureMemory, DownloadPlacesPaddedLevelsAndRefusesOverruns) {
     EXPECT_EQ(glide::board.textureSerial, serial);
     EXPECT_EQ(memory[GR_TEXMEM_SIZE - 1], 0xAA);
     // Exactly at the end fits.
-    std::vector<std::uint8_t> big(glide::hostBytes(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1,
-                                                   GR_TEXFMT_RGB_565), 0x11);
+    std::vector<std::uint8_t> big(
+        glide::hostBytes(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, GR_TEXFMT_RGB_565), 0x11);
     large.data = big.data();
     grTexDownloadMipMap(GR_TMU0, GR_TEXMEM_SIZE - required, GR_MIPMAPLEVELMASK_BOTH, &large);
     EXPECT_EQ(memory[GR_TEXMEM_SIZE - required], 0x11);

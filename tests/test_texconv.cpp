@@ -13,14 +13,16 @@ namespace {
 const std::string kTexconv = std::string(TARNOVEL_BUILD_DIR) + "/tarnovel-texconv";
 
 class Texconv : public ::testing::Test {
-protected:
+  protected:
     fs::path dir = makeTempDir("texconv");
     void TearDown() override { fs::remove_all(dir); }
 
     std::string png(int w, int h) {
         tdf::Image image{w, h, {}};
-        for (int i = 0; i < w * h; ++i) image.argb.push_back(0xFF000000u | std::uint32_t(i * 0x10204));
-        const std::string path = (dir / ("in" + std::to_string(w) + "x" + std::to_string(h) + ".png"));
+        for (int i = 0; i < w * h; ++i)
+            image.argb.push_back(0xFF000000u | std::uint32_t(i * 0x10204));
+        const std::string path =
+            (dir / ("in" + std::to_string(w) + "x" + std::to_string(h) + ".png"));
         EXPECT_TRUE(tdf::writePng(path, image, nullptr));
         return path;
     }

@@ -21,12 +21,13 @@ const char* const kTextureDir = "c:\\images\\3df";
 
 tdf::Image picture(int side, std::uint32_t seed) {
     tdf::Image image{side, side, {}};
-    for (int i = 0; i < side * side; ++i) image.argb.push_back(0xFF000000u | (seed * 2654435761u * (i + 1)) >> 8);
+    for (int i = 0; i < side * side; ++i)
+        image.argb.push_back(0xFF000000u | (seed * 2654435761u * (i + 1)) >> 8);
     return image;
 }
 
 class TextureLoader : public ::testing::Test {
-protected:
+  protected:
     fs::path saved = fs::current_path();
     fs::path base = fs::canonical(makeTempDir("loader"));
     fs::path textureDir = base / kTextureDir;
@@ -105,8 +106,7 @@ TEST_F(TextureLoader, MissingFileLeavesCursorSlotAndDirectory) {
     TextureSlot slot;
     std::memset(&slot, 0x5A, sizeof slot);
     TextureSlot before = slot;
-    const std::string out =
-        captureStdout([&] { EXPECT_FALSE(loadTexture("nowhere.3df", &slot)); });
+    const std::string out = captureStdout([&] { EXPECT_FALSE(loadTexture("nowhere.3df", &slot)); });
     EXPECT_EQ(out, "Error.  Can't find \"nowhere.3df\" texture file.\n\n");
     EXPECT_EQ(textureMemoryCursor, 4096u);
     EXPECT_EQ(std::memcmp(&slot, &before, sizeof slot), 0);

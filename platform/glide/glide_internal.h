@@ -79,8 +79,12 @@ struct Board {
 
 extern Board board;
 
-inline std::uint16_t* backBuffer() { return board.color[board.front ^ 1].data(); }
-inline std::uint16_t* frontBuffer() { return board.color[board.front].data(); }
+inline std::uint16_t* backBuffer() {
+    return board.color[board.front ^ 1].data();
+}
+inline std::uint16_t* frontBuffer() {
+    return board.color[board.front].data();
+}
 
 // Allocates buffers and texture memory on first use (kept across init/shutdown pairs).
 void ensureBuffers();

@@ -26,7 +26,7 @@ struct Edge {
 };
 
 struct TriangleSetup {
-    int xRef = 0, yRef = 0;                    // reference pixel (lower left of the bounds)
+    int xRef = 0, yRef = 0;                      // reference pixel (lower left of the bounds)
     int minX = 0, maxX = 0, minY = 0, maxY = 0;  // pixel bounds within the clip window, half-open
     Edge edge[3];
     Plane r, g, b, a, w, s, t, z;  // colour, alpha, 1/w, s/w, t/w, z/w (ooz)
@@ -43,12 +43,98 @@ bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, cons
 // The covered pixels of row y: [*x0, *x1) within the setup's bounds (empty when x0 >= x1).
 void rowSpan(const TriangleSetup& setup, int y, int* x0, int* x1);
 
+// The same spans as rowSpan, row after row from setup.minY, stepped with exact integer
+// arithmetic instead of a division per edge and row: each edge's bound is kept as a quotient
+// and remainder that move by a fixed amount per row.
+struct SpanWalker {
+    struct Bound {
+        int kind = 0;  // +1: lower bound on x, -1: upper bound, 0: all or nothing
+        std::int64_t q = 0, r = 0, divisor = 1, stepQ = 0, stepR = 0;
+        std::int64_t row = 0, rowStep = 0, bias = 0;  // for kind 0
+    };
+    Bound bound[3];
+    std::int64_t lo0 = 0, hi0 = 0;
+    int xRef = 0;
+
+    static std::int64_t floorDivide(std::int64_t a, std::int64_t b) {  // b > 0
+        std::int64_t q = a / b;
+        if (a % b != 0 && a < 0) --q;
+        return q;
+    }
+
+    explicit SpanWalker(const TriangleSetup& s) {
+        lo0 = s.minX - s.xRef;
+        hi0 = s.maxX - s.xRef;
+        xRef = s.xRef;
+        const std::int64_t dy = s.minY - s.yRef;
+        for (int i = 0; i < 3; ++i) {
+            const Edge& e = s.edge[i];
+            Bound& b = bound[i];
+            const std::int64_t row = e.e0 + e.ey * dy;
+            std::int64_t value, step;
+            if (e.ex > 0) {  // k >= ceil((bias - row) / ex)
+                b.kind = 1;
+                b.divisor = e.ex;
+                value = e.bias - row;
+                step = -e.ey;
+            } else if (e.ex < 0) {  // k <= floor((row - bias) / -ex)
+                b.kind = -1;
+                b.divisor = -e.ex;
+                value = row - e.bias;
+                step = e.ey;
+            } else {
+                b.kind = 0;
+                b.row = row;
+                b.rowStep = e.ey;
+                b.bias = e.bias;
+                continue;
+            }
+            b.q = floorDivide(value, b.divisor);
+            b.r = value - b.q * b.divisor;
+            b.stepQ = floorDivide(step, b.divisor);
+            b.stepR = step - b.stepQ * b.divisor;
+        }
+    }
+
+    void span(int* x0, int* x1) const {
+        std::int64_t lo = lo0, hi = hi0;
+        for (const Bound& b : bound) {
+            if (b.kind > 0) {
+                const std::int64_t k = b.q + (b.r != 0);
+                if (k > lo) lo = k;
+            } else if (b.kind < 0) {
+                if (b.q + 1 < hi) hi = b.q + 1;
+            } else if (b.row < b.bias) {
+                hi = lo;
+            }
+        }
+        if (hi < lo) hi = lo;
+        *x0 = int(lo) + xRef;
+        *x1 = int(hi) + xRef;
+    }
+
+    void next() {
+        for (Bound& b : bound) {
+            if (b.kind == 0) {
+                b.row += b.rowStep;
+                continue;
+            }
+            b.q += b.stepQ;
+            b.r += b.stepR;
+            if (b.r >= b.divisor) {
+                b.r -= b.divisor;
+                ++b.q;
+            }
+        }
+    }
+};
+
 // --- textures ---------------------------------------------------------------------------------
 
 struct TextureLevel {
     int width = 1, height = 1;
     int widthShift = 0, heightShift = 0;
-    std::uint32_t memoryOffset = 0;   // bytes from the texture's start address
+    std::uint32_t memoryOffset = 0;  // bytes from the texture's start address
     // In the decoded copy each row carries one extra texel on either side (the texel that
     // wrapping or clamping in s puts there), so both texels of a bilinear pair always lie side
     // by side: texel (x, y) is at decodedOffset + y * stride + x + 1.
@@ -60,10 +146,10 @@ struct TextureLevel {
 struct TextureView {
     bool valid = false;
     int format = 0;
-    int levels = 0;          // number of levels from the largest
-    float texScale = 1.0f;   // texels of the largest level per coordinate unit
+    int levels = 0;         // number of levels from the largest
+    float texScale = 1.0f;  // texels of the largest level per coordinate unit
     TextureLevel level[9];
-    const std::uint8_t* memory = nullptr;  // texture memory at the start address
+    const std::uint8_t* memory = nullptr;    // texture memory at the start address
     const std::uint32_t* decoded = nullptr;  // every level as 0xAARRGGBB (optimised path)
 };
 
@@ -77,11 +163,17 @@ std::uint32_t fetchTexel(const TextureView& view, int level, int x, int y);
 // --- per-pixel arithmetic shared by every path ---------------------------------------------------
 
 // max/min that give the second operand for NaN, like the vector instructions.
-inline float maxf(float v, float lo) { return v > lo ? v : lo; }
-inline float minf(float v, float hi) { return v < hi ? v : hi; }
+inline float maxf(float v, float lo) {
+    return v > lo ? v : lo;
+}
+inline float minf(float v, float hi) {
+    return v < hi ? v : hi;
+}
 
 // An iterated colour channel: clamped to 0..255 and truncated.
-inline int iteratedChannel(float v) { return int(minf(maxf(v, 0.0f), 255.0f)); }
+inline int iteratedChannel(float v) {
+    return int(minf(maxf(v, 0.0f), 255.0f));
+}
 
 inline std::uint32_t floatBits(float f) {
     std::uint32_t u;
@@ -104,18 +196,28 @@ inline int wDepth(float oow) {
 }
 
 // The Z-buffer's value: ooz clamped to 0..65535.
-inline int zDepth(float ooz) { return int(minf(maxf(ooz, 0.0f), 65535.0f)); }
+inline int zDepth(float ooz) {
+    return int(minf(maxf(ooz, 0.0f), 65535.0f));
+}
 
 inline bool depthPasses(int function, int depth, int stored) {
     switch (function) {
-        case GR_CMP_NEVER: return false;
-        case GR_CMP_LESS: return depth < stored;
-        case GR_CMP_EQUAL: return depth == stored;
-        case GR_CMP_LEQUAL: return depth <= stored;
-        case GR_CMP_GREATER: return depth > stored;
-        case GR_CMP_NOTEQUAL: return depth != stored;
-        case GR_CMP_GEQUAL: return depth >= stored;
-        default: return true;
+        case GR_CMP_NEVER:
+            return false;
+        case GR_CMP_LESS:
+            return depth < stored;
+        case GR_CMP_EQUAL:
+            return depth == stored;
+        case GR_CMP_LEQUAL:
+            return depth <= stored;
+        case GR_CMP_GREATER:
+            return depth > stored;
+        case GR_CMP_NOTEQUAL:
+            return depth != stored;
+        case GR_CMP_GEQUAL:
+            return depth >= stored;
+        default:
+            return true;
     }
 }
 
@@ -125,9 +227,13 @@ inline int mul255(int x, int f) {
     return (t + (t >> 8)) >> 8;
 }
 // The same for a signed x in -255..255, symmetric about zero.
-inline int mul255Signed(int x, int f) { return x < 0 ? -mul255(-x, f) : mul255(x, f); }
+inline int mul255Signed(int x, int f) {
+    return x < 0 ? -mul255(-x, f) : mul255(x, f);
+}
 
-inline int clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+inline int clamp255(int v) {
+    return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
 
 // Level of detail from the squared rate of change of texel coordinates: log2 of the rate
 // rounded to the nearest whole level, clamped to the texture's levels.
@@ -145,8 +251,8 @@ inline int lodFromRho2(float rho2, int levels) {
 // its position in that interval passes the matrix threshold, so values that are exact
 // expansions of a 5- or 6-bit value keep it everywhere (a 5-6-5 texture drawn unchanged stays
 // exact) and flat areas average to the 8-bit value.
-inline constexpr std::uint8_t ditherMatrix[16] = {0, 8,  2, 10, 12, 4,  14, 6,
-                                                  3, 11, 1, 9,  15, 7,  13, 5};
+inline constexpr std::uint8_t ditherMatrix[16] = {0, 8,  2, 10, 12, 4, 14, 6,
+                                                  3, 11, 1, 9,  15, 7, 13, 5};
 struct DitherTables {
     std::uint8_t five[16][256];
     std::uint8_t six[16][256];
@@ -174,7 +280,9 @@ constexpr DitherTables makeDitherTables() {
     return t;
 }
 inline constexpr DitherTables dither = makeDitherTables();
-inline int ditherIndex(int x, int y) { return ((y & 3) << 2) | (x & 3); }
+inline int ditherIndex(int x, int y) {
+    return ((y & 3) << 2) | (x & 3);
+}
 inline std::uint16_t ditherPixel(int r, int g, int b, int m) {
     return std::uint16_t(dither.five[m][r] << 11 | dither.six[m][g] << 5 | dither.five[m][b]);
 }
@@ -184,22 +292,29 @@ struct Rgba {
     int r, g, b, a;
 };
 inline Rgba colorComponents(std::uint32_t v, int format) {
-    const int b3 = int(v >> 24), b2 = int(v >> 16) & 0xFF, b1 = int(v >> 8) & 0xFF, b0 = int(v & 0xFF);
+    const int b3 = int(v >> 24), b2 = int(v >> 16) & 0xFF, b1 = int(v >> 8) & 0xFF,
+              b0 = int(v & 0xFF);
     switch (format) {
-        case GR_COLORFORMAT_ARGB: return {b2, b1, b0, b3};
-        case GR_COLORFORMAT_ABGR: return {b0, b1, b2, b3};
-        case GR_COLORFORMAT_BGRA: return {b1, b2, b3, b0};
-        default: return {b3, b2, b1, b0};  // RGBA
+        case GR_COLORFORMAT_ARGB:
+            return {b2, b1, b0, b3};
+        case GR_COLORFORMAT_ABGR:
+            return {b0, b1, b2, b3};
+        case GR_COLORFORMAT_BGRA:
+            return {b1, b2, b3, b0};
+        default:
+            return {b3, b2, b1, b0};  // RGBA
     }
 }
 
 // Does the colour path read the texture at all?
 inline bool usesTexture(const RenderState& rs) {
     auto factorUses = [](int f) {
-        return f == GR_COMBINE_FACTOR_TEXTURE_ALPHA || f == GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA;
+        return f == GR_COMBINE_FACTOR_TEXTURE_ALPHA ||
+               f == GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA;
     };
-    return rs.color.other == GR_COMBINE_OTHER_TEXTURE || rs.alpha.other == GR_COMBINE_OTHER_TEXTURE ||
-           factorUses(rs.color.factor) || factorUses(rs.alpha.factor);
+    return rs.color.other == GR_COMBINE_OTHER_TEXTURE ||
+           rs.alpha.other == GR_COMBINE_OTHER_TEXTURE || factorUses(rs.color.factor) ||
+           factorUses(rs.alpha.factor);
 }
 
 // --- the per-pixel stage --------------------------------------------------------------------

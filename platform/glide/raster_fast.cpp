@@ -17,7 +17,7 @@ struct FastConfig {
     bool depthOn = false, depthWBuffer = false, depthWrite = false;
     int depthFunction = GR_CMP_ALWAYS;
 
-    bool texture = false;    // the colour path reads texels
+    bool texture = false;     // the colour path reads texels
     bool haveTexels = false;  // a valid texture is selected
     bool bilinear = false, mipmap = false;
     bool clampS = false, clampT = false;
@@ -31,16 +31,17 @@ struct FastConfig {
 
     Combine color, alpha;
     bool alphaNeeded = false;  // the blend reads the combined alpha
+    // Which alpha values the combine reads; the others are not computed.
+    bool needLocalAlpha = false, needOtherAlpha = false, needTextureAlpha = false;
+    bool needIteratedAlpha = false;
     Rgba constant{};
     bool chroma = false;
     Rgba key{};
     int blendSrc = GR_BLEND_ONE, blendDst = GR_BLEND_ZERO;
-    bool iteratedRgb = false, iteratedAlpha = false;
 };
 
 FastConfig config;
 std::uint64_t configSerial = ~std::uint64_t(0), configTextureSerial = ~std::uint64_t(0);
-const Board* configBoard = nullptr;
 
 bool hasAvx2() {
     static const bool available = __builtin_cpu_supports("avx2");
@@ -99,20 +100,29 @@ void buildConfig() {
     k.blendSrc = rs.blendRgbSrc;
     k.blendDst = rs.blendRgbDst;
     k.alphaNeeded = blendUsesSrcAlpha(k.blendSrc) || blendUsesSrcAlpha(k.blendDst);
+    const Combine& c = rs.color;
+    k.needLocalAlpha = k.alphaNeeded || c.function == GR_COMBINE_FUNCTION_LOCAL_ALPHA ||
+                       c.function == GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA ||
+                       c.function == GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL_ALPHA ||
+                       c.function == GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA ||
+                       c.factor == GR_COMBINE_FACTOR_LOCAL_ALPHA ||
+                       c.factor == GR_COMBINE_FACTOR_ONE_MINUS_LOCAL_ALPHA;
+    k.needOtherAlpha = k.alphaNeeded || c.factor == GR_COMBINE_FACTOR_OTHER_ALPHA ||
+                       c.factor == GR_COMBINE_FACTOR_ONE_MINUS_OTHER_ALPHA;
+    k.needTextureAlpha = k.alphaNeeded || c.factor == GR_COMBINE_FACTOR_TEXTURE_ALPHA ||
+                         c.factor == GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA;
+    k.needIteratedAlpha = (k.needLocalAlpha && rs.alpha.local != GR_COMBINE_LOCAL_CONSTANT) ||
+                          (k.needOtherAlpha && rs.alpha.other == GR_COMBINE_OTHER_ITERATED);
     k.constant = colorComponents(rs.constantColor, rs.colorFormat);
     k.chroma = rs.chromakeyEnabled;
     k.key = colorComponents(rs.chromakeyValue, rs.colorFormat);
-    k.iteratedRgb = true;
-    k.iteratedAlpha = true;
 }
 
 const FastConfig& currentConfig() {
-    if (configSerial != board.state.serial || configTextureSerial != board.textureSerial ||
-        configBoard != &board) {
+    if (configSerial != board.state.serial || configTextureSerial != board.textureSerial) {
         buildConfig();
         configSerial = board.state.serial;
         configTextureSerial = board.textureSerial;
-        configBoard = &board;
     }
     return config;
 }
@@ -124,14 +134,30 @@ const FastConfig& currentConfig() {
 // Vectors of eight lanes hold either floats, 32-bit integers, or a "pair": two 8-bit channel
 // values in the two 16-bit halves of each lane (red|blue, or alpha|green, as in 0xAARRGGBB).
 
-AVX2 inline __m256 broadcast(float v) { return _mm256_set1_ps(v); }
-AVX2 inline __m256i broadcasti(int v) { return _mm256_set1_epi32(v); }
-AVX2 inline __m256i pairOf(int hi, int lo) { return _mm256_set1_epi32(hi << 16 | lo); }
+AVX2 inline __m256 broadcast(float v) {
+    return _mm256_set1_ps(v);
+}
+AVX2 inline __m256i broadcasti(int v) {
+    return _mm256_set1_epi32(v);
+}
+AVX2 inline __m256i pairOf(int hi, int lo) {
+    return _mm256_set1_epi32(hi << 16 | lo);
+}
 // A per-lane value 0..255 in both halves.
-AVX2 inline __m256i both(__m256i v) { return _mm256_or_si256(v, _mm256_slli_epi32(v, 16)); }
+AVX2 inline __m256i both(__m256i v) {
+    return _mm256_or_si256(v, _mm256_slli_epi32(v, 16));
+}
 
-AVX2 inline __m256 evalPlane(const Plane& p, float fy, __m256 fx) {
-    const float row = p.c0 + p.dy * fy;
+// The attributes' values at the start of a row: c0 + dy * (y - yRef), as the reference has it.
+struct RowValues {
+    float r, g, b, a, w, s, t, z;
+};
+inline RowValues rowValues(const TriangleSetup& su, float fy) {
+    auto at = [fy](const Plane& p) { return p.c0 + p.dy * fy; };
+    return {at(su.r), at(su.g), at(su.b), at(su.a), at(su.w), at(su.s), at(su.t), at(su.z)};
+}
+
+AVX2 inline __m256 evalPlane(const Plane& p, float row, __m256 fx) {
     return _mm256_add_ps(broadcast(row), _mm256_mul_ps(broadcast(p.dx), fx));
 }
 
@@ -140,7 +166,9 @@ AVX2 inline __m256 clampf(__m256 v, float lo, float hi) {
     return _mm256_min_ps(_mm256_max_ps(v, broadcast(lo)), broadcast(hi));
 }
 
-AVX2 inline __m256i iterated(__m256 v) { return _mm256_cvttps_epi32(clampf(v, 0.0f, 255.0f)); }
+AVX2 inline __m256i iterated(__m256 v) {
+    return _mm256_cvttps_epi32(clampf(v, 0.0f, 255.0f));
+}
 
 AVX2 inline __m256i wDepthVector(__m256 w) {
     const __m256i bits = _mm256_castps_si256(w);
@@ -161,14 +189,22 @@ AVX2 inline __m256i wDepthVector(__m256 w) {
 AVX2 inline __m256i depthPass(int function, __m256i depth, __m256i stored) {
     const __m256i ones = _mm256_set1_epi32(-1);
     switch (function) {
-        case GR_CMP_NEVER: return _mm256_setzero_si256();
-        case GR_CMP_LESS: return _mm256_cmpgt_epi32(stored, depth);
-        case GR_CMP_EQUAL: return _mm256_cmpeq_epi32(depth, stored);
-        case GR_CMP_LEQUAL: return _mm256_xor_si256(_mm256_cmpgt_epi32(depth, stored), ones);
-        case GR_CMP_GREATER: return _mm256_cmpgt_epi32(depth, stored);
-        case GR_CMP_NOTEQUAL: return _mm256_xor_si256(_mm256_cmpeq_epi32(depth, stored), ones);
-        case GR_CMP_GEQUAL: return _mm256_xor_si256(_mm256_cmpgt_epi32(stored, depth), ones);
-        default: return ones;
+        case GR_CMP_NEVER:
+            return _mm256_setzero_si256();
+        case GR_CMP_LESS:
+            return _mm256_cmpgt_epi32(stored, depth);
+        case GR_CMP_EQUAL:
+            return _mm256_cmpeq_epi32(depth, stored);
+        case GR_CMP_LEQUAL:
+            return _mm256_xor_si256(_mm256_cmpgt_epi32(depth, stored), ones);
+        case GR_CMP_GREATER:
+            return _mm256_cmpgt_epi32(depth, stored);
+        case GR_CMP_NOTEQUAL:
+            return _mm256_xor_si256(_mm256_cmpeq_epi32(depth, stored), ones);
+        case GR_CMP_GEQUAL:
+            return _mm256_xor_si256(_mm256_cmpgt_epi32(stored, depth), ones);
+        default:
+            return ones;
     }
 }
 
@@ -206,8 +242,8 @@ AVX2 inline void gatherPairs(const std::uint32_t* texels, __m256i index, __m256i
     alignas(32) std::int32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
     auto two = [texels](std::int32_t a, std::int32_t b) {
-        const __m128d low = _mm_load_sd(reinterpret_cast<const double*>(texels + a));
-        return _mm_castpd_si128(_mm_loadh_pd(low, reinterpret_cast<const double*>(texels + b)));
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + a)),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + b)));
     };
     const __m256 lo = _mm256_castsi256_ps(
         _mm256_inserti128_si256(_mm256_castsi128_si256(two(at[0], at[1])), two(at[2], at[3]), 1));
@@ -242,8 +278,8 @@ enum TextureMode { kNoTexture, kPointSampled, kBilinear };
 // The texel of each lane as red|blue and alpha|green pairs.
 template <int Mode, bool Mip>
 AVX2 inline __attribute__((always_inline)) Pairs sampleTexture(const FastConfig& k,
-                                                              const TriangleSetup& su, __m256 s,
-                                                              __m256 t, __m256 invW) {
+                                                               const TriangleSetup& su, __m256 s,
+                                                               __m256 t, __m256 invW) {
     __m256i level = _mm256_setzero_si256();
     __m256 scale = broadcast(k.texScale);
     __m256i widthMask, heightMask, stride, base;
@@ -284,10 +320,10 @@ AVX2 inline __attribute__((always_inline)) Pairs sampleTexture(const FastConfig&
     __m256 u = _mm256_mul_ps(s, scale), v = _mm256_mul_ps(t, scale);
     const float limit = 8388608.0f;
     if (Mode == kPointSampled) {
-        const __m256i x = addressAxis(_mm256_cvttps_epi32(_mm256_floor_ps(clampf(u, -limit, limit))),
-                                      widthMask, k.clampS);
-        const __m256i y = addressAxis(_mm256_cvttps_epi32(_mm256_floor_ps(clampf(v, -limit, limit))),
-                                      heightMask, k.clampT);
+        const __m256i x = addressAxis(
+            _mm256_cvttps_epi32(_mm256_floor_ps(clampf(u, -limit, limit))), widthMask, k.clampS);
+        const __m256i y = addressAxis(
+            _mm256_cvttps_epi32(_mm256_floor_ps(clampf(v, -limit, limit))), heightMask, k.clampT);
         const __m256i texel = gatherTexels(
             k.texels, _mm256_add_epi32(base, _mm256_add_epi32(_mm256_mullo_epi32(y, stride), x)));
         return {lowPairs(texel), highPairs(texel)};
@@ -301,12 +337,12 @@ AVX2 inline __attribute__((always_inline)) Pairs sampleTexture(const FastConfig&
     const __m256i one = broadcasti(1);
     // The pair starts at the first texel: wrapped, or clamped to -1 .. width - 1 where the row
     // borders supply the clamped neighbour.
-    const __m256i x0 = k.clampS ? _mm256_min_epi32(_mm256_max_epi32(iu, _mm256_set1_epi32(-1)),
-                                                   widthMask)
-                                : _mm256_and_si256(iu, widthMask);
-    const __m256i row0 = _mm256_add_epi32(
-        _mm256_add_epi32(base, x0),
-        _mm256_mullo_epi32(addressAxis(iv, heightMask, k.clampT), stride));
+    const __m256i x0 =
+        k.clampS ? _mm256_min_epi32(_mm256_max_epi32(iu, _mm256_set1_epi32(-1)), widthMask)
+                 : _mm256_and_si256(iu, widthMask);
+    const __m256i row0 =
+        _mm256_add_epi32(_mm256_add_epi32(base, x0),
+                         _mm256_mullo_epi32(addressAxis(iv, heightMask, k.clampT), stride));
     const __m256i row1 = _mm256_add_epi32(
         _mm256_add_epi32(base, x0),
         _mm256_mullo_epi32(addressAxis(_mm256_add_epi32(iv, one), heightMask, k.clampT), stride));
@@ -324,7 +360,9 @@ AVX2 inline __attribute__((always_inline)) Pairs sampleTexture(const FastConfig&
 }
 
 // The alpha of alpha|green pairs in both halves.
-AVX2 inline __m256i alphaOfPairs(const Pairs& p) { return both(_mm256_srli_epi32(p.ag, 16)); }
+AVX2 inline __m256i alphaOfPairs(const Pairs& p) {
+    return both(_mm256_srli_epi32(p.ag, 16));
+}
 
 // x * f / 255 rounded, on pairs of 0..255 values.
 AVX2 inline __m256i mul255Pair(__m256i x, __m256i f) {
@@ -343,29 +381,48 @@ struct CombineInputs {
 AVX2 inline __m256i factorPair(int factor, const CombineInputs& in) {
     const __m256i ones = broadcasti(0x00FF00FF);
     switch (factor) {
-        case GR_COMBINE_FACTOR_ZERO: return _mm256_setzero_si256();
-        case GR_COMBINE_FACTOR_LOCAL: return in.local;
-        case GR_COMBINE_FACTOR_OTHER_ALPHA: return in.otherAlpha;
-        case GR_COMBINE_FACTOR_LOCAL_ALPHA: return in.localAlpha;
-        case GR_COMBINE_FACTOR_TEXTURE_ALPHA: return in.textureAlpha;
-        case GR_COMBINE_FACTOR_ONE: return ones;
-        case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL: return _mm256_sub_epi16(ones, in.local);
-        case GR_COMBINE_FACTOR_ONE_MINUS_OTHER_ALPHA: return _mm256_sub_epi16(ones, in.otherAlpha);
-        case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL_ALPHA: return _mm256_sub_epi16(ones, in.localAlpha);
+        case GR_COMBINE_FACTOR_ZERO:
+            return _mm256_setzero_si256();
+        case GR_COMBINE_FACTOR_LOCAL:
+            return in.local;
+        case GR_COMBINE_FACTOR_OTHER_ALPHA:
+            return in.otherAlpha;
+        case GR_COMBINE_FACTOR_LOCAL_ALPHA:
+            return in.localAlpha;
+        case GR_COMBINE_FACTOR_TEXTURE_ALPHA:
+            return in.textureAlpha;
+        case GR_COMBINE_FACTOR_ONE:
+            return ones;
+        case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL:
+            return _mm256_sub_epi16(ones, in.local);
+        case GR_COMBINE_FACTOR_ONE_MINUS_OTHER_ALPHA:
+            return _mm256_sub_epi16(ones, in.otherAlpha);
+        case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL_ALPHA:
+            return _mm256_sub_epi16(ones, in.localAlpha);
         case GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA:
             return _mm256_sub_epi16(ones, in.textureAlpha);
-        default: return _mm256_setzero_si256();
+        default:
+            return _mm256_setzero_si256();
     }
 }
 
-AVX2 inline __attribute__((always_inline)) __m256i combinePair(const Combine& c, const CombineInputs& in) {
+AVX2 inline __attribute__((always_inline)) __m256i combinePair(const Combine& c,
+                                                               const CombineInputs& in) {
     const __m256i f = factorPair(c.factor, in);
     __m256i v;
     switch (c.function) {
-        case GR_COMBINE_FUNCTION_ZERO: v = _mm256_setzero_si256(); break;
-        case GR_COMBINE_FUNCTION_LOCAL: v = in.local; break;
-        case GR_COMBINE_FUNCTION_LOCAL_ALPHA: v = in.localAlpha; break;
-        case GR_COMBINE_FUNCTION_SCALE_OTHER: v = mul255Pair(in.other, f); break;
+        case GR_COMBINE_FUNCTION_ZERO:
+            v = _mm256_setzero_si256();
+            break;
+        case GR_COMBINE_FUNCTION_LOCAL:
+            v = in.local;
+            break;
+        case GR_COMBINE_FUNCTION_LOCAL_ALPHA:
+            v = in.localAlpha;
+            break;
+        case GR_COMBINE_FUNCTION_SCALE_OTHER:
+            v = mul255Pair(in.other, f);
+            break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL:
             v = _mm256_add_epi16(mul255Pair(in.other, f), in.local);
             break;
@@ -389,7 +446,9 @@ AVX2 inline __attribute__((always_inline)) __m256i combinePair(const Combine& c,
         case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA:
             v = _mm256_sub_epi16(in.localAlpha, mul255Pair(in.local, f));
             break;
-        default: v = _mm256_setzero_si256(); break;
+        default:
+            v = _mm256_setzero_si256();
+            break;
     }
     v = _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), broadcasti(0x00FF00FF));
     if (c.invert) v = _mm256_xor_si256(v, broadcasti(0x00FF00FF));
@@ -399,13 +458,19 @@ AVX2 inline __attribute__((always_inline)) __m256i combinePair(const Combine& c,
 AVX2 inline __m256i blendFactorPair(int factor, __m256i src, __m256i srcAlpha) {
     const __m256i ones = broadcasti(0x00FF00FF);
     switch (factor) {
-        case GR_BLEND_SRC_ALPHA: return srcAlpha;
-        case GR_BLEND_SRC_COLOR: return src;
+        case GR_BLEND_SRC_ALPHA:
+            return srcAlpha;
+        case GR_BLEND_SRC_COLOR:
+            return src;
         case GR_BLEND_DST_ALPHA:
-        case GR_BLEND_ONE: return ones;
-        case GR_BLEND_ONE_MINUS_SRC_ALPHA: return _mm256_sub_epi16(ones, srcAlpha);
-        case GR_BLEND_ONE_MINUS_SRC_COLOR: return _mm256_sub_epi16(ones, src);
-        default: return _mm256_setzero_si256();
+        case GR_BLEND_ONE:
+            return ones;
+        case GR_BLEND_ONE_MINUS_SRC_ALPHA:
+            return _mm256_sub_epi16(ones, srcAlpha);
+        case GR_BLEND_ONE_MINUS_SRC_COLOR:
+            return _mm256_sub_epi16(ones, src);
+        default:
+            return _mm256_setzero_si256();
     }
 }
 
@@ -452,9 +517,10 @@ AVX2 inline __m256i load8(const std::uint16_t* p) {
 }
 
 AVX2 inline void store8(std::uint16_t* p, __m256i values, __m256i mask) {
-    const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(values),
-                                            _mm256_extracti128_si256(values, 1));
-    const __m128i m = _mm_packs_epi32(_mm256_castsi256_si128(mask), _mm256_extracti128_si256(mask, 1));
+    const __m128i packed =
+        _mm_packus_epi32(_mm256_castsi256_si128(values), _mm256_extracti128_si256(values, 1));
+    const __m128i m =
+        _mm_packs_epi32(_mm256_castsi256_si128(mask), _mm256_extracti128_si256(mask, 1));
     const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_blendv_epi8(old, packed, m));
 }
@@ -476,9 +542,10 @@ constexpr ThresholdRows kThresholds = makeThresholds();
 // lanes set in `valid` are written.
 template <int Mode, bool Mip>
 AVX2 inline __attribute__((always_inline)) void shadeGroup(const FastConfig& k,
-                                                          const TriangleSetup& su, int x, int y,
-                                                          float fy, std::uint16_t* color,
-                                                          std::uint16_t* depth, __m256i valid) {
+                                                           const TriangleSetup& su, int x, int y,
+                                                           const RowValues& rv,
+                                                           std::uint16_t* color,
+                                                           std::uint16_t* depth, __m256i valid) {
     const __m256 fx = _mm256_cvtepi32_ps(
         _mm256_add_epi32(broadcasti(x - su.xRef), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
     __m256i mask = valid;
@@ -488,11 +555,11 @@ AVX2 inline __attribute__((always_inline)) void shadeGroup(const FastConfig& k,
     __m256i depthValue = _mm256_setzero_si256();
     if (k.depthOn) {
         if (k.depthWBuffer) {
-            w = evalPlane(su.w, fy, fx);
+            w = evalPlane(su.w, rv.w, fx);
             haveW = true;
             depthValue = wDepthVector(w);
         } else {
-            depthValue = _mm256_cvttps_epi32(clampf(evalPlane(su.z, fy, fx), 0.0f, 65535.0f));
+            depthValue = _mm256_cvttps_epi32(clampf(evalPlane(su.z, rv.z, fx), 0.0f, 65535.0f));
         }
         mask = _mm256_and_si256(mask, depthPass(k.depthFunction, depthValue, load8(depth)));
         if (_mm256_testz_si256(mask, mask)) return;
@@ -500,18 +567,19 @@ AVX2 inline __attribute__((always_inline)) void shadeGroup(const FastConfig& k,
 
     Pairs tex{_mm256_setzero_si256(), _mm256_setzero_si256()};
     if (Mode != kNoTexture) {
-        if (!haveW) w = evalPlane(su.w, fy, fx);
+        if (!haveW) w = evalPlane(su.w, rv.w, fx);
         const __m256 invW = _mm256_div_ps(broadcast(1.0f), w);
-        const __m256 s = _mm256_mul_ps(evalPlane(su.s, fy, fx), invW);
-        const __m256 t = _mm256_mul_ps(evalPlane(su.t, fy, fx), invW);
+        const __m256 s = _mm256_mul_ps(evalPlane(su.s, rv.s, fx), invW);
+        const __m256 t = _mm256_mul_ps(evalPlane(su.t, rv.t, fx), invW);
         tex = sampleTexture<Mode, Mip>(k, su, s, t, invW);
     }
 
     // Iterated colour as pairs.
-    const __m256i ir = iterated(evalPlane(su.r, fy, fx));
-    const __m256i ig = iterated(evalPlane(su.g, fy, fx));
-    const __m256i ib = iterated(evalPlane(su.b, fy, fx));
-    const __m256i ia = iterated(evalPlane(su.a, fy, fx));
+    const __m256i ir = iterated(evalPlane(su.r, rv.r, fx));
+    const __m256i ig = iterated(evalPlane(su.g, rv.g, fx));
+    const __m256i ib = iterated(evalPlane(su.b, rv.b, fx));
+    const __m256i ia =
+        k.needIteratedAlpha ? iterated(evalPlane(su.a, rv.a, fx)) : _mm256_setzero_si256();
     const Pairs iter{_mm256_or_si256(_mm256_slli_epi32(ir, 16), ib),
                      _mm256_or_si256(_mm256_slli_epi32(ia, 16), ig)};
     const Pairs constant{pairOf(k.constant.r, k.constant.b), pairOf(k.constant.a, k.constant.g)};
@@ -521,11 +589,13 @@ AVX2 inline __attribute__((always_inline)) void shadeGroup(const FastConfig& k,
         if (source == GR_COMBINE_OTHER_CONSTANT) return constant;
         return iter;
     };
-    const __m256i localAlpha = k.alpha.local == GR_COMBINE_LOCAL_CONSTANT
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i localAlpha = !k.needLocalAlpha ? zero
+                               : k.alpha.local == GR_COMBINE_LOCAL_CONSTANT
                                    ? pairOf(k.constant.a, k.constant.a)
                                    : both(ia);
-    const __m256i otherAlpha = alphaOfPairs(select(k.alpha.other));
-    const __m256i textureAlpha = alphaOfPairs(tex);
+    const __m256i otherAlpha = k.needOtherAlpha ? alphaOfPairs(select(k.alpha.other)) : zero;
+    const __m256i textureAlpha = k.needTextureAlpha ? alphaOfPairs(tex) : zero;
     const Pairs& local = k.color.local == GR_COMBINE_LOCAL_CONSTANT ? constant : iter;
     const Pairs& other = select(k.color.other);
 
@@ -564,13 +634,13 @@ AVX2 inline __attribute__((always_inline)) void shadeGroup(const FastConfig& k,
     }
 
     // Threshold 2M + 1 of each lane's dither matrix position.
-    const __m256i threshold = both(_mm256_loadu_si256(
-        reinterpret_cast<const __m256i*>(&kThresholds.row[y & 3][x & 3])));
+    const __m256i threshold =
+        both(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(&kThresholds.row[y & 3][x & 3])));
     const __m256i rb5 = dither5(rb, threshold);
     const __m256i g6 = _mm256_and_si256(dither6(g, threshold), broadcasti(63));
-    const __m256i pixel = _mm256_or_si256(
-        _mm256_or_si256(_mm256_srli_epi32(rb5, 5), _mm256_slli_epi32(g6, 5)),
-        _mm256_and_si256(rb5, broadcasti(31)));
+    const __m256i pixel =
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(rb5, 5), _mm256_slli_epi32(g6, 5)),
+                        _mm256_and_si256(rb5, broadcasti(31)));
     store8(color, pixel, mask);
     if (k.depthWrite) store8(depth, depthValue, mask);
 }
@@ -583,24 +653,30 @@ AVX2 void shadeTriangleAvx2(const FastConfig& config, const TriangleSetup& setup
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     std::uint16_t* const colorBuffer = backBuffer();
     std::uint16_t* const depthBuffer = board.depth.data();
-    for (int y = su.minY; y < su.maxY; ++y) {
+    SpanWalker walker(su);
+    for (int y = su.minY; y < su.maxY; ++y, walker.next()) {
         int x0, x1;
-        rowSpan(su, y, &x0, &x1);
+        walker.span(&x0, &x1);
         if (x0 >= x1) continue;
-        const float fy = float(y - su.yRef);
+        const RowValues rv = rowValues(su, float(y - su.yRef));
         const int row = (kHeight - 1 - y) * kWidth;
         std::uint16_t* color = colorBuffer + row;
         std::uint16_t* depth = depthBuffer + row;
         int x = x0;
         for (; x + 8 <= x1; x += 8)
-            shadeGroup<Mode, Mip>(k, su, x, y, fy, color + x, depth + x, _mm256_set1_epi32(-1));
-        if (x < x1) {
-            // The last few pixels go through a copy, so nothing past the span is touched.
+            shadeGroup<Mode, Mip>(k, su, x, y, rv, color + x, depth + x, _mm256_set1_epi32(-1));
+        if (x < x1 && x + 8 <= kWidth) {
+            // Lanes past the span read their pixels and store them back unchanged.
+            shadeGroup<Mode, Mip>(k, su, x, y, rv, color + x, depth + x,
+                                  _mm256_cmpgt_epi32(broadcasti(x1 - x), lane));
+        } else if (x < x1) {
+            // At the right edge of the buffer the last pixels go through a copy, so nothing
+            // past the row is read.
             const int n = x1 - x;
             alignas(16) std::uint16_t c[8] = {}, d[8] = {};
             std::copy(color + x, color + x1, c);
             std::copy(depth + x, depth + x1, d);
-            shadeGroup<Mode, Mip>(k, su, x, y, fy, c, d, _mm256_cmpgt_epi32(broadcasti(n), lane));
+            shadeGroup<Mode, Mip>(k, su, x, y, rv, c, d, _mm256_cmpgt_epi32(broadcasti(n), lane));
             std::copy(c, c + n, color + x);
             std::copy(d, d + n, depth + x);
         }

@@ -24,7 +24,9 @@ int address(int i, int size, int clampMode) {
 }
 
 // Keeps a texel coordinate where the float-to-integer step is exact.
-float limitCoordinate(float u) { return minf(maxf(u, -8388608.0f), 8388608.0f); }
+float limitCoordinate(float u) {
+    return minf(maxf(u, -8388608.0f), 8388608.0f);
+}
 
 int bilinearChannel(int c00, int c10, int c01, int c11, int fu, int fv) {
     const int top = (c00 * (256 - fu) + c10 * fu) >> 8;
@@ -87,32 +89,55 @@ Texel sample(const TextureView& view, const TmuState& tmu, const TriangleSetup& 
 
 int factorValue(int factor, int localChannel, int localAlpha, int otherAlpha, int textureAlpha) {
     switch (factor) {
-        case GR_COMBINE_FACTOR_ZERO: return 0;
-        case GR_COMBINE_FACTOR_LOCAL: return localChannel;
-        case GR_COMBINE_FACTOR_OTHER_ALPHA: return otherAlpha;
-        case GR_COMBINE_FACTOR_LOCAL_ALPHA: return localAlpha;
-        case GR_COMBINE_FACTOR_TEXTURE_ALPHA: return textureAlpha;
-        case GR_COMBINE_FACTOR_ONE: return 255;
-        case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL: return 255 - localChannel;
-        case GR_COMBINE_FACTOR_ONE_MINUS_OTHER_ALPHA: return 255 - otherAlpha;
-        case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL_ALPHA: return 255 - localAlpha;
-        case GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA: return 255 - textureAlpha;
-        default: return 0;
+        case GR_COMBINE_FACTOR_ZERO:
+            return 0;
+        case GR_COMBINE_FACTOR_LOCAL:
+            return localChannel;
+        case GR_COMBINE_FACTOR_OTHER_ALPHA:
+            return otherAlpha;
+        case GR_COMBINE_FACTOR_LOCAL_ALPHA:
+            return localAlpha;
+        case GR_COMBINE_FACTOR_TEXTURE_ALPHA:
+            return textureAlpha;
+        case GR_COMBINE_FACTOR_ONE:
+            return 255;
+        case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL:
+            return 255 - localChannel;
+        case GR_COMBINE_FACTOR_ONE_MINUS_OTHER_ALPHA:
+            return 255 - otherAlpha;
+        case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL_ALPHA:
+            return 255 - localAlpha;
+        case GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA:
+            return 255 - textureAlpha;
+        default:
+            return 0;
     }
 }
 
 int combineValue(int function, int f, int local, int other, int localAlpha, bool invert) {
     int v;
     switch (function) {
-        case GR_COMBINE_FUNCTION_ZERO: v = 0; break;
-        case GR_COMBINE_FUNCTION_LOCAL: v = local; break;
-        case GR_COMBINE_FUNCTION_LOCAL_ALPHA: v = localAlpha; break;
-        case GR_COMBINE_FUNCTION_SCALE_OTHER: v = mul255(other, f); break;
-        case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL: v = mul255(other, f) + local; break;
+        case GR_COMBINE_FUNCTION_ZERO:
+            v = 0;
+            break;
+        case GR_COMBINE_FUNCTION_LOCAL:
+            v = local;
+            break;
+        case GR_COMBINE_FUNCTION_LOCAL_ALPHA:
+            v = localAlpha;
+            break;
+        case GR_COMBINE_FUNCTION_SCALE_OTHER:
+            v = mul255(other, f);
+            break;
+        case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL:
+            v = mul255(other, f) + local;
+            break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA:
             v = mul255(other, f) + localAlpha;
             break;
-        case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL: v = mul255Signed(other - local, f); break;
+        case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL:
+            v = mul255Signed(other - local, f);
+            break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL:
             v = mul255Signed(other - local, f) + local;
             break;
@@ -125,7 +150,9 @@ int combineValue(int function, int f, int local, int other, int localAlpha, bool
         case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA:
             v = mul255Signed(-local, f) + localAlpha;
             break;
-        default: v = 0; break;
+        default:
+            v = 0;
+            break;
     }
     v = clamp255(v);
     return invert ? 255 - v : v;
@@ -133,15 +160,24 @@ int combineValue(int function, int f, int local, int other, int localAlpha, bool
 
 int blendFactor(int factor, int srcChannel, int srcAlpha) {
     switch (factor) {
-        case GR_BLEND_ZERO: return 0;
-        case GR_BLEND_SRC_ALPHA: return srcAlpha;
-        case GR_BLEND_SRC_COLOR: return srcChannel;
-        case GR_BLEND_DST_ALPHA: return 255;  // no alpha buffer: destination alpha reads as one
-        case GR_BLEND_ONE: return 255;
-        case GR_BLEND_ONE_MINUS_SRC_ALPHA: return 255 - srcAlpha;
-        case GR_BLEND_ONE_MINUS_SRC_COLOR: return 255 - srcChannel;
-        case GR_BLEND_ONE_MINUS_DST_ALPHA: return 0;
-        default: return 0;
+        case GR_BLEND_ZERO:
+            return 0;
+        case GR_BLEND_SRC_ALPHA:
+            return srcAlpha;
+        case GR_BLEND_SRC_COLOR:
+            return srcChannel;
+        case GR_BLEND_DST_ALPHA:
+            return 255;  // no alpha buffer: destination alpha reads as one
+        case GR_BLEND_ONE:
+            return 255;
+        case GR_BLEND_ONE_MINUS_SRC_ALPHA:
+            return 255 - srcAlpha;
+        case GR_BLEND_ONE_MINUS_SRC_COLOR:
+            return 255 - srcChannel;
+        case GR_BLEND_ONE_MINUS_DST_ALPHA:
+            return 0;
+        default:
+            return 0;
     }
 }
 
@@ -176,9 +212,10 @@ void shadePixel(const RenderState& rs, const TextureView& view, const TriangleSe
 
     int other[3], color[3];
     for (int c = 0; c < 3; ++c) {
-        const int local = rs.color.local == GR_COMBINE_LOCAL_CONSTANT
-                              ? (c == 0 ? constant.r : c == 1 ? constant.g : constant.b)
-                              : iterated[c];
+        const int local = rs.color.local == GR_COMBINE_LOCAL_CONSTANT ? (c == 0   ? constant.r
+                                                                         : c == 1 ? constant.g
+                                                                                  : constant.b)
+                                                                      : iterated[c];
         other[c] = select(rs.color.other, c);
         const int f = factorValue(rs.color.factor, local, localAlpha, otherAlpha, texel.a);
         color[c] = combineValue(rs.color.function, f, local, other[c], localAlpha, rs.color.invert);

@@ -32,7 +32,9 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {  // b > 0
     return q;
 }
 
-std::int64_t ceilDiv(std::int64_t a, std::int64_t b) { return -floorDiv(-a, b); }
+std::int64_t ceilDiv(std::int64_t a, std::int64_t b) {
+    return -floorDiv(-a, b);
+}
 
 // An edge from p to q of a counter-clockwise triangle; inside is to its left.
 Edge makeEdge(Snapped p, Snapped q, int xRef, int yRef) {
@@ -103,9 +105,9 @@ bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, cons
         out->edge[2] = makeEdge(sb, sa, out->xRef, out->yRef);
     }
 
-    PlaneBuilder plane{double(sa.x) / 16.0, double(sa.y) / 16.0, double(sb.x) / 16.0,
-                       double(sb.y) / 16.0, double(sc.x) / 16.0, double(sc.y) / 16.0,
-                       double(area2) / 256.0, out->xRef + 0.5, out->yRef + 0.5};
+    PlaneBuilder plane{double(sa.x) / 16.0,   double(sa.y) / 16.0, double(sb.x) / 16.0,
+                       double(sb.y) / 16.0,   double(sc.x) / 16.0, double(sc.y) / 16.0,
+                       double(area2) / 256.0, out->xRef + 0.5,     out->yRef + 0.5};
     out->r = plane(a.r, b.r, c.r);
     out->g = plane(a.g, b.g, c.g);
     out->b = plane(a.b, b.b, c.b);
@@ -142,8 +144,12 @@ namespace {
 RasterPath selectedPath = RasterPath::fast;
 }
 
-void setRasterPath(RasterPath path) { selectedPath = path; }
-RasterPath rasterPath() { return selectedPath; }
+void setRasterPath(RasterPath path) {
+    selectedPath = path;
+}
+RasterPath rasterPath() {
+    return selectedPath;
+}
 
 void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
     ensureBuffers();

@@ -1,9 +1,9 @@
 // Reading 3DF texture files: the four header lines, the optional table and the big-endian texels.
+#include <strings.h>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 #include "glide_internal.h"
@@ -133,10 +133,11 @@ ReadResult readAndParse(const char* path, std::vector<std::uint8_t>* bytes, Pars
     return ReadResult::ok;
 }
 
-std::uint16_t be16(const std::uint8_t* p) { return std::uint16_t(p[0] << 8 | p[1]); }
+std::uint16_t be16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] << 8 | p[1]);
+}
 std::uint32_t be32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 |
-           p[3];
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
 }  // namespace
@@ -162,8 +163,7 @@ FxBool gu3dfLoad(const char* filename, Gu3dfInfo* info) {
     if (h.small_lod != info->header.small_lod || h.large_lod != info->header.large_lod ||
         h.aspect_ratio != info->header.aspect_ratio || h.format != info->header.format ||
         parsed.memRequired > info->mem_required) {
-        std::fprintf(stderr, "glide: gu3dfLoad: \"%s\" does not match its description\n",
-                     filename);
+        std::fprintf(stderr, "glide: gu3dfLoad: \"%s\" does not match its description\n", filename);
         return FXFALSE;
     }
     info->header = h;

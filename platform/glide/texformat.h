@@ -43,11 +43,17 @@ const char* formatName(int format);
 // The format code for a header name, any letter case; -1 when unknown.
 int formatFromName(const char* name);
 
-inline bool validLod(int lod) { return lod >= GR_LOD_256 && lod <= GR_LOD_1; }
-inline bool validAspect(int aspect) { return aspect >= GR_ASPECT_8x1 && aspect <= GR_ASPECT_1x8; }
+inline bool validLod(int lod) {
+    return lod >= GR_LOD_256 && lod <= GR_LOD_1;
+}
+inline bool validAspect(int aspect) {
+    return aspect >= GR_ASPECT_8x1 && aspect <= GR_ASPECT_1x8;
+}
 
 // Side of the longer dimension of a level of detail (0 = 256 ... 8 = 1).
-inline int lodSide(int lod) { return 256 >> lod; }
+inline int lodSide(int lod) {
+    return 256 >> lod;
+}
 // Level-of-detail code of a power-of-two side from 1 to 256, -1 otherwise.
 inline int lodFromSide(int side) {
     for (int lod = GR_LOD_256; lod <= GR_LOD_1; ++lod)
@@ -88,11 +94,21 @@ std::uint32_t levelOffset(const GrTexInfo& info, std::uint32_t evenOdd, int leve
 // One texel of a format, as stored in memory (a byte, or a 16-bit value in host order),
 // expanded to 8-bit 0xAARRGGBB. Formats that need a table without one decode their index or
 // luma as an intensity, so a picture still shows.
-inline std::uint32_t expand5(std::uint32_t v) { return (v << 3) | (v >> 2); }
-inline std::uint32_t expand6(std::uint32_t v) { return (v << 2) | (v >> 4); }
-inline std::uint32_t expand4(std::uint32_t v) { return v * 17u; }
-inline std::uint32_t expand3(std::uint32_t v) { return (v << 5) | (v << 2) | (v >> 1); }
-inline std::uint32_t expand2(std::uint32_t v) { return v * 0x55u; }
+inline std::uint32_t expand5(std::uint32_t v) {
+    return (v << 3) | (v >> 2);
+}
+inline std::uint32_t expand6(std::uint32_t v) {
+    return (v << 2) | (v >> 4);
+}
+inline std::uint32_t expand4(std::uint32_t v) {
+    return v * 17u;
+}
+inline std::uint32_t expand3(std::uint32_t v) {
+    return (v << 5) | (v << 2) | (v >> 1);
+}
+inline std::uint32_t expand2(std::uint32_t v) {
+    return v * 0x55u;
+}
 inline std::uint32_t packArgb(std::uint32_t a, std::uint32_t r, std::uint32_t g, std::uint32_t b) {
     return (a << 24) | (r << 16) | (g << 8) | b;
 }

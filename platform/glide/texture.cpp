@@ -1,7 +1,7 @@
 // Texture memory of unit 0: size of a texture, download of its levels, selection for drawing.
+#include <strings.h>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "glide_internal.h"
 #include "texformat.h"
@@ -16,12 +16,18 @@ struct FormatEntry {
 };
 
 constexpr FormatEntry kFormatNames[] = {
-    {GR_TEXFMT_RGB_332, "rgb332"},        {GR_TEXFMT_YIQ_422, "yiq"},
-    {GR_TEXFMT_ALPHA_8, "a8"},            {GR_TEXFMT_INTENSITY_8, "i8"},
-    {GR_TEXFMT_ALPHA_INTENSITY_44, "ai44"}, {GR_TEXFMT_P_8, "p8"},
-    {GR_TEXFMT_ARGB_8332, "argb8332"},    {GR_TEXFMT_AYIQ_8422, "ayiq8422"},
-    {GR_TEXFMT_RGB_565, "rgb565"},        {GR_TEXFMT_ARGB_1555, "argb1555"},
-    {GR_TEXFMT_ARGB_4444, "argb4444"},    {GR_TEXFMT_ALPHA_INTENSITY_88, "ai88"},
+    {GR_TEXFMT_RGB_332, "rgb332"},
+    {GR_TEXFMT_YIQ_422, "yiq"},
+    {GR_TEXFMT_ALPHA_8, "a8"},
+    {GR_TEXFMT_INTENSITY_8, "i8"},
+    {GR_TEXFMT_ALPHA_INTENSITY_44, "ai44"},
+    {GR_TEXFMT_P_8, "p8"},
+    {GR_TEXFMT_ARGB_8332, "argb8332"},
+    {GR_TEXFMT_AYIQ_8422, "ayiq8422"},
+    {GR_TEXFMT_RGB_565, "rgb565"},
+    {GR_TEXFMT_ARGB_1555, "argb1555"},
+    {GR_TEXFMT_ARGB_4444, "argb4444"},
+    {GR_TEXFMT_ALPHA_INTENSITY_88, "ai88"},
     {GR_TEXFMT_AP_88, "ap88"},
 };
 
@@ -107,8 +113,8 @@ void grTexDownloadMipMap(GrChipID_t tmu, FxU32 startAddress, FxU32 evenOdd, GrTe
     std::uint8_t* memory = board.textureMemory.data() + startAddress;
     for (int lod = info->largeLod; lod <= info->smallLod; ++lod) {
         const glide::LevelSize size = glide::levelSize(lod, info->aspectRatio);
-        const std::size_t bytes = std::size_t(size.width) * size.height *
-                                  glide::texelBytes(info->format);
+        const std::size_t bytes =
+            std::size_t(size.width) * size.height * glide::texelBytes(info->format);
         if (glide::levelInMask(lod, evenOdd)) {
             std::memcpy(memory, source, bytes);
             memory += (bytes + 7u) & ~std::size_t(7);

@@ -35,13 +35,13 @@ const std::uint32_t* decodedCopy(const TmuState& tmu, const TextureView& view) {
     for (std::size_t i = 0; i < decodedCache.size(); ++i) {
         DecodedTexture& d = *decodedCache[i];
         if (d.address == tmu.sourceAddress && d.evenOdd == tmu.sourceEvenOdd &&
-            d.clampS == tmu.clampS &&
-            d.info.smallLod == info.smallLod && d.info.largeLod == info.largeLod &&
-            d.info.aspectRatio == info.aspectRatio && d.info.format == info.format &&
-            d.textureSerial == board.textureSerial) {
+            d.clampS == tmu.clampS && d.info.smallLod == info.smallLod &&
+            d.info.largeLod == info.largeLod && d.info.aspectRatio == info.aspectRatio &&
+            d.info.format == info.format && d.textureSerial == board.textureSerial) {
             // Most recently used first.
-            if (i != 0) std::rotate(decodedCache.begin(), decodedCache.begin() + i,
-                                    decodedCache.begin() + i + 1);
+            if (i != 0)
+                std::rotate(decodedCache.begin(), decodedCache.begin() + i,
+                            decodedCache.begin() + i + 1);
             return decodedCache.front()->texels.data();
         }
     }

@@ -24,8 +24,8 @@ bool readPicture(const std::string& path, Image* image, std::string* error) {
     image->argb.resize(std::size_t(w) * h);
     for (std::size_t i = 0; i < image->argb.size(); ++i) {
         const unsigned char* p = rgba + 4 * i;
-        image->argb[i] = std::uint32_t(p[3]) << 24 | std::uint32_t(p[0]) << 16 |
-                         std::uint32_t(p[1]) << 8 | p[2];
+        image->argb[i] =
+            std::uint32_t(p[3]) << 24 | std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
     }
     stbi_image_free(rgba);
     return true;
@@ -40,8 +40,7 @@ bool writePng(const std::string& path, const Image& image, std::string* error) {
         rgba[4 * i + 2] = static_cast<unsigned char>(p);
         rgba[4 * i + 3] = static_cast<unsigned char>(p >> 24);
     }
-    if (!stbi_write_png(path.c_str(), image.width, image.height, 4, rgba.data(),
-                        image.width * 4)) {
+    if (!stbi_write_png(path.c_str(), image.width, image.height, 4, rgba.data(), image.width * 4)) {
         if (error) *error = "cannot write \"" + path + "\"";
         return false;
     }
@@ -50,7 +49,9 @@ bool writePng(const std::string& path, const Image& image, std::string* error) {
 
 namespace {
 
-int clampByte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+int clampByte(int v) {
+    return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
 
 // One texel with the file's own table where the format has one.
 std::uint32_t decodeWithTable(int format, std::uint32_t v, const GuTexTable& table) {
@@ -64,9 +65,11 @@ std::uint32_t decodeWithTable(int format, std::uint32_t v, const GuTexTable& tab
             const GuNccTable& ncc = table.nccTable;
             const int y = int(v >> 4) & 15, i = int(v >> 2) & 3, q = int(v) & 3;
             int c[3];
-            for (int k = 0; k < 3; ++k) c[k] = clampByte(ncc.yRGB[y] + ncc.iRGB[i][k] + ncc.qRGB[q][k]);
+            for (int k = 0; k < 3; ++k)
+                c[k] = clampByte(ncc.yRGB[y] + ncc.iRGB[i][k] + ncc.qRGB[q][k]);
             const std::uint32_t a = format == GR_TEXFMT_AYIQ_8422 ? (v >> 8) & 0xFF : 0xFF;
-            return a << 24 | std::uint32_t(c[0]) << 16 | std::uint32_t(c[1]) << 8 | std::uint32_t(c[2]);
+            return a << 24 | std::uint32_t(c[0]) << 16 | std::uint32_t(c[1]) << 8 |
+                   std::uint32_t(c[2]);
         }
         default:
             return glide::decodeTexel(format, v);

@@ -10,7 +10,9 @@ namespace tdf {
 
 namespace {
 
-std::uint32_t quantize(std::uint32_t v, std::uint32_t levels) { return (v * levels + 127) / 255; }
+std::uint32_t quantize(std::uint32_t v, std::uint32_t levels) {
+    return (v * levels + 127) / 255;
+}
 
 // Luma weights summing to 256, so white stays 255.
 std::uint32_t intensity(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
@@ -50,7 +52,9 @@ std::uint32_t encode(int format, std::uint32_t argb) {
     }
 }
 
-bool powerOfTwoSide(int v) { return v >= 1 && v <= 256 && (v & (v - 1)) == 0; }
+bool powerOfTwoSide(int v) {
+    return v >= 1 && v <= 256 && (v & (v - 1)) == 0;
+}
 
 // The next smaller level: each texel the rounded mean of the 2x2 (or 2x1) block it covers.
 Image halve(const Image& in) {
@@ -85,8 +89,8 @@ struct FileCloser {
 
 }  // namespace
 
-bool write3df(const std::string& path, const Image& image, const std::string& format,
-              bool mipmaps, std::string* error) {
+bool write3df(const std::string& path, const Image& image, const std::string& format, bool mipmaps,
+              std::string* error) {
     auto fail = [error](const std::string& message) {
         if (error) *error = message;
         return false;
@@ -97,8 +101,7 @@ bool write3df(const std::string& path, const Image& image, const std::string& fo
         return fail("format \"" + format + "\" needs a compression table, which is not written");
     if (!powerOfTwoSide(image.width) || !powerOfTwoSide(image.height))
         return fail("picture is " + std::to_string(image.width) + "x" +
-                    std::to_string(image.height) +
-                    "; sides must be powers of two from 1 to 256");
+                    std::to_string(image.height) + "; sides must be powers of two from 1 to 256");
     const int aspect = image.width >= image.height
                            ? glide::aspectFromRatio(image.width / image.height, 1)
                            : glide::aspectFromRatio(1, image.height / image.width);
@@ -123,10 +126,9 @@ bool write3df(const std::string& path, const Image& image, const std::string& fo
         // when no palette is downloaded.
         for (std::uint32_t i = 0; i < 256; ++i) {
             const std::uint32_t entry = 0xFF000000u | i << 16 | i << 8 | i;
-            const unsigned char be[4] = {static_cast<unsigned char>(entry >> 24),
-                                         static_cast<unsigned char>(entry >> 16),
-                                         static_cast<unsigned char>(entry >> 8),
-                                         static_cast<unsigned char>(entry)};
+            const unsigned char be[4] = {
+                static_cast<unsigned char>(entry >> 24), static_cast<unsigned char>(entry >> 16),
+                static_cast<unsigned char>(entry >> 8), static_cast<unsigned char>(entry)};
             std::fwrite(be, 1, 4, f);
         }
     }

@@ -21,7 +21,8 @@ bool endsWith(const std::string& s, const char* suffix) {
     const std::size_t n = std::strlen(suffix);
     if (s.size() < n) return false;
     for (std::size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i])
+            return false;
     return true;
 }
 
@@ -68,8 +69,9 @@ int main(int argc, char** argv) {
     tdf::Image image;
     if (endsWith(in, ".3df")) {
         if (formatGiven || !mipmaps) {
-            std::fprintf(stderr, "tarnovel-texconv: --format and --no-mipmaps apply to making "
-                                 "a 3DF file\n");
+            std::fprintf(stderr,
+                         "tarnovel-texconv: --format and --no-mipmaps apply to making "
+                         "a 3DF file\n");
             return 2;
         }
         if (!tdf::read3dfLargest(in, &image, &error) || !tdf::writePng(out, image, &error)) {
