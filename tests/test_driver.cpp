@@ -23,10 +23,12 @@ void touchSong(const fs::path& dir) {
     std::ofstream(dir / "Zudavez.xm") << "song";
 }
 
-std::string cwd() { return fs::current_path().string(); }
+std::string cwd() {
+    return fs::current_path().string();
+}
 
 class SongSearch : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved = fs::current_path();
         root = makeTempDir("songsearch");
@@ -161,7 +163,9 @@ void watchVolume(std::int64_t now, void*) {
     lastVolume = v;
 }
 
-std::string songPath() { return std::string(TARNOVEL_ASSETS) + "/Zudavez.xm"; }
+std::string songPath() {
+    return std::string(TARNOVEL_ASSETS) + "/Zudavez.xm";
+}
 
 }  // namespace
 
@@ -188,8 +192,7 @@ TEST(MusicFadeOut, SixtyFiveVolumesWith150MillisecondsBeforeEach) {
     ASSERT_EQ(volumeSteps.size(), 64u);
     for (unsigned i = 0; i < 64; ++i) {
         EXPECT_EQ(volumeSteps[i].volume, 63 - i);
-        EXPECT_EQ(volumeSteps[i].at - start, (std::int64_t(i + 2) * 150 + 1) * kHostMsSamples)
-            << i;
+        EXPECT_EQ(volumeSteps[i].at - start, (std::int64_t(i + 2) * 150 + 1) * kHostMsSamples) << i;
     }
     EXPECT_EQ(MIDASextMusicVolume(), 0u);
     MIDASstopModule(playHandle);

@@ -34,7 +34,8 @@ TEST(VirtualClock, IdleAndSleepAdvanceInMillisecondStepsToListeners) {
     hostSleep(350);
     EXPECT_EQ(hostNow(), 351 * kHostMsSamples);
     ASSERT_EQ(steps.size(), 351u);
-    for (std::size_t i = 1; i < steps.size(); ++i) EXPECT_EQ(steps[i] - steps[i - 1], kHostMsSamples);
+    for (std::size_t i = 1; i < steps.size(); ++i)
+        EXPECT_EQ(steps[i] - steps[i - 1], kHostMsSamples);
 }
 
 TEST(VirtualClock, TickListenersSeeEveryTickOnceWithTheFinalPicture) {

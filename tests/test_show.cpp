@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -101,6 +102,17 @@ TEST(WholeShow, PlaysToTheEndAndIsDeterministic) {
     EXPECT_NE(first, std::string::npos);
     EXPECT_LT(first, fade);
     EXPECT_LT(fade, last);
+    // The pages' frame counts: titles 4 x (128 + 128) + 1 + 128, credits 15 x (64 + 64) + 64,
+    // the contact pages one black frame and two pages.
+    const std::regex swapsOf(
+        R"re(\{"name": "(\w+)", "start": [0-9.]+, "end": [0-9.]+, "swaps": ([0-9]+))re");
+    std::map<std::string, int> swaps;
+    for (std::sregex_iterator it(stats[0].begin(), stats[0].end(), swapsOf), end; it != end; ++it)
+        swaps[(*it)[1]] = std::stoi((*it)[2]);
+    EXPECT_EQ(swaps["showTitles"], 1153);
+    EXPECT_EQ(swaps["showCredits"], 1984);
+    EXPECT_EQ(swaps["showContactPages"], 3);
+
     // The cues the sound layer delivered: the show's schedule, in order, at rising times.
     const auto cues = parseCues(stats[0]);
     std::vector<int> expected;
@@ -132,10 +144,10 @@ TEST(WholeShow, SongMissingIsFatalBeforeTheDisplayOpens) {
 TEST(WholeShow, LiveShowWithoutDisplayGivesTheBoardMessage) {
     // The live program with no window system: the sound system starts, then the board check
     // fails with the 1999 message and status -1.
-    const CommandResult r = runCommand(
-        "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER SDL_AUDIODRIVER=dummy '" + liveShow +
-            "'",
-        assets);
+    const CommandResult r =
+        runCommand("env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER SDL_AUDIODRIVER=dummy '" +
+                       liveShow + "'",
+                   assets);
     EXPECT_EQ(r.status, 255) << r.out << r.err;
     EXPECT_EQ(r.out, "\nSorry.  You require a Voodoo graphics video card to run this program.");
 }
@@ -155,9 +167,9 @@ TEST(WholeShow, SongThatIsNotAModuleIsFatal) {
 
 TEST(WholeShow, TimeLimitStopsTheShowWithStatistics) {
     const fs::path dir = makeTempDir("limit");
-    const CommandResult r = runCommand("'" + recorder + "' --assets '" + assets +
-                                           "' --max-seconds 2 --stats '" +
-                                           (dir / "s.json").string() + "'");
+    const CommandResult r =
+        runCommand("'" + recorder + "' --assets '" + assets + "' --max-seconds 2 --stats '" +
+                   (dir / "s.json").string() + "'");
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("time limit"), std::string::npos);
     const std::string stats = readFile(dir / "s.json");
@@ -166,7 +178,8 @@ TEST(WholeShow, TimeLimitStopsTheShowWithStatistics) {
 }
 
 TEST(WholeShow, BadOptionsAreRefusedWithUsage) {
-    for (const char* args : {"--every 5", "--keys 12:", "--keys x:s", "--bogus", "--max-seconds -1"}) {
+    for (const char* args :
+         {"--every 5", "--keys 12:", "--keys x:s", "--bogus", "--max-seconds -1"}) {
         const CommandResult r = runCommand("'" + recorder + "' " + args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("usage: tarnovel-record"), std::string::npos) << args;
