@@ -9,17 +9,17 @@
 namespace {
 
 // Whole-number distance of a point from the centre, as the preparation counts it: each
-// coordinate truncated towards zero. Squares are summed in 64 bits so that objects measured in
-// large units cannot overflow.
+// coordinate truncated towards zero. Squares are summed in unsigned 64 bits so that objects
+// measured in large units cannot overflow: three squares below 2^62 stay below 2^64.
 float truncatedDistance(float x, float y, float z) {
-    auto whole = [](float v) -> std::int64_t {
+    auto whole = [](float v) -> std::uint64_t {
         // Beyond 2^31 the truncation is meaningless anyway; keep the square summable.
         if (!(std::fabs(v) < 2147483648.0f)) return 2147483647;
         const std::int64_t w = std::int64_t(v);
-        return w < 0 ? -w : w;
+        return std::uint64_t(w < 0 ? -w : w);
     };
-    const std::int64_t ix = whole(x), iy = whole(y), iz = whole(z);
-    const std::int64_t sum = ix * ix + iy * iy + iz * iz;
+    const std::uint64_t ix = whole(x), iy = whole(y), iz = whole(z);
+    const std::uint64_t sum = ix * ix + iy * iy + iz * iz;
     return float(std::sqrt(double(sum)));
 }
 
