@@ -103,6 +103,26 @@ bool parseRecordOptions(int argc, char** argv, RecordOptions* o, std::string* er
             if (!value(&o->wavFile)) return false;
         } else if (arg == "--out") {
             if (!value(&o->outFile)) return false;
+            o->outFormat = record::videoFormatOf(o->outFile);
+            if (o->outFormat == record::VideoFormat::none) {
+                *error = "--out \"" + o->outFile +
+                         "\": the video's name must end in .mp4 (H.264 and AAC) or .mkv "
+                         "(lossless video and FLAC)";
+                return false;
+            }
+        } else if (arg == "--scale") {
+            double n = 0;
+            if (!value(&v)) return false;
+            if (!parseNumber(v, &n) || n < 1 || n > record::kMaxScale || n != std::floor(n)) {
+                *error =
+                    "--scale needs a whole number from 1 to " + std::to_string(record::kMaxScale);
+                return false;
+            }
+            o->scale = static_cast<int>(n);
+        } else if (arg == "--stills") {
+            if (!value(&o->stillsDir)) return false;
+        } else if (arg == "--from") {
+            if (!value(&o->stillsFrom)) return false;
         } else if (arg == "--max-seconds") {
             if (!value(&v)) return false;
             if (!parseNumber(v, &o->maxSeconds) || o->maxSeconds <= 0) {
@@ -119,8 +139,12 @@ bool parseRecordOptions(int argc, char** argv, RecordOptions* o, std::string* er
         *error = "--every needs --frames DIR";
         return false;
     }
-    if (!o->outFile.empty()) {
-        *error = "--out (video export) is not available in this version";
+    if (o->stillsDir.empty() != o->stillsFrom.empty()) {
+        *error = "--stills DIR and --from FILE go together";
+        return false;
+    }
+    if (o->scale != 1 && o->outFile.empty() && o->framesDir.empty()) {
+        *error = "--scale needs --out or --frames";
         return false;
     }
     return true;
@@ -131,6 +155,8 @@ void RecordOptions::makePathsAbsolute() {
     framesDir = absolute(framesDir);
     wavFile = absolute(wavFile);
     outFile = absolute(outFile);
+    stillsDir = absolute(stillsDir);
+    stillsFrom = absolute(stillsFrom);
 }
 
 bool RecordOptions::prepareFramesDir(std::string* error) const {
@@ -143,9 +169,20 @@ bool RecordOptions::prepareFramesDir(std::string* error) const {
     return true;
 }
 
+bool RecordOptions::prepareStillsDir(std::string* error) const {
+    std::error_code ec;
+    std::filesystem::create_directories(stillsDir, ec);
+    if (ec || !std::filesystem::is_directory(stillsDir)) {
+        *error = "cannot use the stills folder \"" + stillsDir + "\"";
+        return false;
+    }
+    return true;
+}
+
 const char* recordUsage() {
     return "usage: tarnovel-record [--assets DIR] [--keys LIST] [--stats FILE]\n"
-           "                       [--frames DIR [--every N]] [--wav FILE] [--max-seconds S]\n"
+           "                       [--frames DIR [--every N]] [--wav FILE] [--out FILE]\n"
+           "                       [--scale N] [--stills DIR --from FILE] [--max-seconds S]\n"
            "Plays the whole show in virtual time, as fast as the processor allows.\n"
            "  --assets DIR       folder with the data files (default: the current folder)\n"
            "  --keys LIST        key presses at show times, e.g. \"12.5:s,300:space,306:esc\"\n"
@@ -153,5 +190,11 @@ const char* recordUsage() {
            "  --frames DIR       a PNG of the screen every N retrace ticks (default 60)\n"
            "  --every N          the N for --frames\n"
            "  --wav FILE         the music as it sounded\n"
+           "  --out FILE         a video at 60 frames a second with the music, through ffmpeg:\n"
+           "                     FILE.mp4 is H.264 and AAC, FILE.mkv lossless video and FLAC\n"
+           "  --scale N          enlarge the video and the frames N times (1 to 4), pixels kept\n"
+           "  --stills DIR       one picture of each page type and effect scene, and a contact\n"
+           "                     sheet of them, at moments picked from --from FILE: the\n"
+           "                     statistics (--stats) of an earlier run of the same show\n"
            "  --max-seconds S    stop a show that runs longer than S seconds of show time\n";
 }
