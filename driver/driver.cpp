@@ -102,6 +102,13 @@ void runDemo() {
         std::printf("Fatal Error:  Couldn't load \"%s\": %s.\n\n", songName, MIDASextLastError());
         hostExit(-1);
     }
+    // Without both cue values the show would wait on its first page for ever.
+    if (MIDASextSyncCommandCount(songModule, 1) == 0 ||
+        MIDASextSyncCommandCount(songModule, 2) == 0) {
+        std::printf("Fatal Error:  \"%s\" has no sync commands (W01 and W02) to follow.\n\n",
+                    songName);
+        hostExit(-1);
+    }
     playHandle = MIDASplayModule(songModule, TRUE);
     if (!playHandle) {
         std::printf("Fatal Error:  Couldn't play \"%s\": %s.\n\n", songName, MIDASextLastError());

@@ -45,6 +45,7 @@ struct HostState {
     std::vector<Listener<HostTickListener>> tickListeners;
     std::vector<Listener<HostEntryListener>> entryListeners;
     std::vector<Listener<HostSwapListener>> swapListeners;
+    std::vector<Listener<HostWaitListener>> waitListeners;
     std::vector<Listener<HostShutdownHook>> shutdownHooks;
 
     double waitWall = 0.0;
@@ -79,6 +80,10 @@ void installSignalHandlers() {
 void checkInterrupt() {
     const int signal = interruptSignal.load();
     if (signal != 0) hostExit(signal == SIGINT ? kHostExitInterrupted : 128 + signal);
+}
+
+void beginWait(HostWait kind) {
+    for (auto& l : host.waitListeners) l.fn(kind, l.context);
 }
 
 // Measures wall time spent inside a wait, for the recorder's drawing-cost figures.
@@ -171,6 +176,7 @@ std::int64_t hostTick() { return hostNow() / kHostTickSamples; }
 void hostRetraceWait(int ticks) {
     if (ticks < 1) ticks = 1;
     for (auto& l : host.swapListeners) l.fn(true, l.context);
+    beginWait(HostWait::retrace);
     {
         WaitTimer timer;
         const std::int64_t target = (hostNow() / kHostTickSamples + ticks) * kHostTickSamples;
@@ -184,6 +190,7 @@ void hostRetraceWait(int ticks) {
 }
 
 void hostSleep(unsigned ms) {
+    beginWait(HostWait::sleep);
     WaitTimer timer;
     if (host.virtualMode)
         advanceTo(host.now + std::int64_t(ms) * kHostMsSamples);
@@ -193,6 +200,7 @@ void hostSleep(unsigned ms) {
 }
 
 void hostIdle() {
+    beginWait(HostWait::idle);
     WaitTimer timer;
     if (host.virtualMode) {
         advanceTo(host.now + kHostMsSamples);
@@ -216,6 +224,7 @@ bool hostKeyWaiting() {
 }
 
 void hostWaitKeyWaiting() {
+    if (host.keys.empty()) beginWait(HostWait::keyWaiting);
     WaitTimer timer;
     const std::int64_t blockedSince = hostNow();
     while (host.keys.empty()) {
@@ -232,6 +241,7 @@ void hostWaitKeyWaiting() {
 }
 
 int hostReadKey(int expected) {
+    if (host.keys.empty()) beginWait(HostWait::keyRead);
     WaitTimer timer;
     const std::int64_t blockedSince = hostNow();
     while (host.keys.empty()) {
@@ -274,6 +284,9 @@ void hostAddEntryListener(HostEntryListener fn, void* context) {
 }
 void hostAddSwapListener(HostSwapListener fn, void* context) {
     host.swapListeners.push_back({fn, context});
+}
+void hostAddWaitListener(HostWaitListener fn, void* context) {
+    host.waitListeners.push_back({fn, context});
 }
 
 double hostWaitWallSeconds() { return host.waitWall; }

@@ -72,6 +72,12 @@ void hostAddClockListener(HostClockListener fn, void* context);
 void hostAddTickListener(HostTickListener fn, void* context);
 void hostAddEntryListener(HostEntryListener fn, void* context);
 void hostAddSwapListener(HostSwapListener fn, void* context);
+// Wait listeners run as each wait begins, with its kind: a retrace wait, a sleep, one step of a
+// spin, or a key wait that will block (for a waiting key, or for a key to read). Tests use them
+// to act in the middle of a given wait, as a viewer closing the window would.
+enum class HostWait { retrace, sleep, idle, keyWaiting, keyRead };
+typedef void (*HostWaitListener)(HostWait kind, void* context);
+void hostAddWaitListener(HostWaitListener fn, void* context);
 // Wall seconds spent inside host waits so far (sleep, idle, key waits, retrace waits): lets the
 // recorder measure the cost of drawing alone.
 double hostWaitWallSeconds();

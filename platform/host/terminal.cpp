@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "host_internal.h"
 
@@ -39,8 +40,14 @@ void hostTerminalInit() {
 
 void hostTerminalPoll() {
     if (!rawMode) return;
-    unsigned char buffer[64];
-    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    // Everything the terminal holds is taken at once: a burst of keys cut at a buffer's end
+    // would split an escape sequence into an Escape and two printable keys.
+    std::vector<unsigned char> buffer;
+    unsigned char chunk[256];
+    ssize_t got;
+    while ((got = read(STDIN_FILENO, chunk, sizeof chunk)) > 0)
+        buffer.insert(buffer.end(), chunk, chunk + got);
+    const ssize_t n = ssize_t(buffer.size());
     for (ssize_t i = 0; i < n; ++i) {
         const int c = buffer[i];
         // An escape sequence (cursor and function keys) is one key press, not an Escape.

@@ -467,3 +467,13 @@ std::int64_t MIDASextPlayPosition(void) {
 }
 
 unsigned MIDASextMusicVolume(void) { return g.volume.load(); }
+
+unsigned MIDASextSyncCommandCount(MIDASmodule module, unsigned value) {
+    std::lock_guard<std::recursive_mutex> hold(g.lock);
+    if (!module || !g.modules.count(module) || !module->sync) return 0;
+    unsigned count = 0;
+    for (const auto& pattern : *module->sync)
+        for (const auto& row : pattern)
+            for (std::uint8_t command : row) count += command == value;
+    return count;
+}

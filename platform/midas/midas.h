@@ -51,3 +51,5 @@ const char* MIDASextLastError(void);
 std::int64_t MIDASextPlayPosition(void);
 // The music volume last set (0 to 64).
 unsigned MIDASextMusicVolume(void);
+// How many sync commands with this value the module's patterns carry (0 for no module).
+unsigned MIDASextSyncCommandCount(MIDASmodule module, unsigned value);

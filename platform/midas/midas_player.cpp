@@ -62,6 +62,10 @@ bool xmIsWhole(const std::vector<char>& b, std::string* error) {
         if (samples > 0) {
             if (at + 33 > size) return damaged("instruments");
             sampleHeaderSize = le(b, at + 29, 4);
+            // Sample headers shorter than the part read here overlap, a layout no tracker
+            // writes; libopenmpt judges those. (Walking them could also take 65535 samples of
+            // 65535 instruments without moving through the file.)
+            if (sampleHeaderSize < 18) return true;
         }
         at += headerSize;
         std::uint64_t data = 0;
