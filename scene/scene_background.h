@@ -24,8 +24,8 @@ struct AnimatedBackground {
 extern const std::uint16_t colourPhaseStep[4][3];
 
 // The backdrops behind the turning objects zoom by 1.5 + sin(phi) - kBackgroundZoomOffset: from
-// 0.25 to 2.25 texels a pixel. Closer than a quarter, the pictures would break up into
-// visible single texels behind the sharp objects; the offset keeps the backdrop scenes alike.
+// 0.25 to 2.25 texels a pixel. Magnified further than four pixels a texel, the pictures would
+// turn into soft blocks behind the sharp objects; one offset keeps those scenes alike.
 constexpr float kBackgroundZoomOffset = 0.25f;
 
 // Corners, depth, alpha 0, phases at half a turn, angles 0, the scene's zoom constants.
