@@ -90,7 +90,8 @@ void runDemo() {
         hostExit(1);
     }
     if (!MIDASstartup()) fatal("Fatal Error:  Couldn't start up MIDAS.\n\n");
-    if (!MIDASinit()) fatal("Fatal Error:  Couldn't init MIDAS.  Sound possibly already in use.\n\n");
+    if (!MIDASinit())
+        fatal("Fatal Error:  Couldn't init MIDAS.  Sound possibly already in use.\n\n");
     if (!findSong()) {
         std::printf("\"%s\" not found.  Fatal Error.\n", songName);
         hostExit(-1);
@@ -118,7 +119,8 @@ void runDemo() {
         fatal("Fatal Error:  Couldn't set music synchronization callback function.\n\n");
     if (!openDisplay()) hostExit(-1);
     setFloatPrecision();
-    if (!MIDASsetMusicVolume(playHandle, 64)) fatal("Error:  MIDASsetMusicVolume unsuccessful.\n\n");
+    if (!MIDASsetMusicVolume(playHandle, 64))
+        fatal("Error:  MIDASsetMusicVolume unsuccessful.\n\n");
     MIDASstartBackgroundPlay(0);
 
     for (const ShowEntry* entry = showEntries; entry->run; ++entry) {

@@ -53,8 +53,14 @@ void setRenderState() {
     grCullMode(GR_CULL_POSITIVE);
 }
 
-void closeDisplay() { grGlideShutdown(); }
+void closeDisplay() {
+    grGlideShutdown();
+}
 
-void clearFrame() { grBufferClear(0, 0, 0xFFFF); }
+void clearFrame() {
+    grBufferClear(0, 0, 0xFFFF);
+}
 
-void showFrame() { grBufferSwap(1); }
+void showFrame() {
+    grBufferSwap(1);
+}

@@ -15,9 +15,9 @@ namespace fs = std::filesystem;
 fs::path makeTempDir(const std::string& stem) {
     static std::atomic<int> counter{0};
     for (;;) {
-        const fs::path p = fs::temp_directory_path() /
-                           ("tarnovel-" + stem + "-" + std::to_string(getpid()) + "-" +
-                            std::to_string(counter++));
+        const fs::path p =
+            fs::temp_directory_path() /
+            ("tarnovel-" + stem + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
         std::error_code ec;
         if (fs::create_directory(p, ec)) return p;
     }

@@ -263,10 +263,10 @@ FxBool grLfbReadRegion(GrBuffer_t src_buffer, FxU32 src_x, FxU32 src_y, FxU32 sr
 void grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function, GrCombineFactor_t rgb_factor,
                   GrCombineFunction_t alpha_function, GrCombineFactor_t alpha_factor,
                   FxBool rgb_invert, FxBool alpha_invert);
-void grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                    GrCombineLocal_t local, GrCombineOther_t other, FxBool invert);
-void grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                    GrCombineLocal_t local, GrCombineOther_t other, FxBool invert);
+void grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor, GrCombineLocal_t local,
+                    GrCombineOther_t other, FxBool invert);
+void grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor, GrCombineLocal_t local,
+                    GrCombineOther_t other, FxBool invert);
 void grConstantColorValue(GrColor_t value);
 void grAlphaBlendFunction(GrAlphaBlendFnc_t rgb_sf, GrAlphaBlendFnc_t rgb_df,
                           GrAlphaBlendFnc_t alpha_sf, GrAlphaBlendFnc_t alpha_df);

@@ -10,7 +10,9 @@ glide::TmuState* tmuState(GrChipID_t tmu) {
     return &board.state.tmu[tmu];
 }
 
-void touch() { ++board.state.serial; }
+void touch() {
+    ++board.state.serial;
+}
 
 }  // namespace
 
@@ -28,14 +30,14 @@ void grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgbFunction, GrCombineFact
     touch();
 }
 
-void grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                    GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
+void grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor, GrCombineLocal_t local,
+                    GrCombineOther_t other, FxBool invert) {
     board.state.color = {function, factor, local, other, invert != 0};
     touch();
 }
 
-void grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                    GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
+void grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor, GrCombineLocal_t local,
+                    GrCombineOther_t other, FxBool invert) {
     board.state.alpha = {function, factor, local, other, invert != 0};
     touch();
 }

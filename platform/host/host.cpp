@@ -123,8 +123,8 @@ void advanceTo(std::int64_t target) {
 
 std::int64_t liveNow() {
     const auto elapsed = Clock::now() - host.start;
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() *
-           kHostSampleRate / 1000000000;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() * kHostSampleRate /
+           1000000000;
 }
 
 Clock::time_point liveTimeOf(std::int64_t samples) {
@@ -165,13 +165,21 @@ void hostInitVirtual(const HostKeyEvent* script, std::size_t count, double maxSe
     host.limit = maxSeconds > 0 ? std::int64_t(maxSeconds * kHostSampleRate) : 0;
 }
 
-bool hostIsVirtual() { return host.virtualMode; }
+bool hostIsVirtual() {
+    return host.virtualMode;
+}
 
-std::int64_t hostNow() { return host.virtualMode ? host.now : liveNow(); }
+std::int64_t hostNow() {
+    return host.virtualMode ? host.now : liveNow();
+}
 
-double hostNowSeconds() { return double(hostNow()) / kHostSampleRate; }
+double hostNowSeconds() {
+    return double(hostNow()) / kHostSampleRate;
+}
 
-std::int64_t hostTick() { return hostNow() / kHostTickSamples; }
+std::int64_t hostTick() {
+    return hostNow() / kHostTickSamples;
+}
 
 void hostRetraceWait(int ticks) {
     if (ticks < 1) ticks = 1;
@@ -260,14 +268,18 @@ int hostReadKey(int expected) {
     return key;
 }
 
-void hostPushKey(int code) { host.keys.push_back(code); }
+void hostPushKey(int code) {
+    host.keys.push_back(code);
+}
 
 bool hostGetCwd(char* buffer, std::size_t size) {
     if (!buffer || size == 0) return false;
     return getcwd(buffer, size) != nullptr;
 }
 
-bool hostChdir(const char* path) { return path && chdir(path) == 0; }
+bool hostChdir(const char* path) {
+    return path && chdir(path) == 0;
+}
 
 void hostBeginEntry(const char* name) {
     for (auto& l : host.entryListeners) l.fn(name, l.context);
@@ -289,7 +301,9 @@ void hostAddWaitListener(HostWaitListener fn, void* context) {
     host.waitListeners.push_back({fn, context});
 }
 
-double hostWaitWallSeconds() { return host.waitWall; }
+double hostWaitWallSeconds() {
+    return host.waitWall;
+}
 
 void hostAddShutdownHook(HostShutdownHook fn, void* context) {
     host.shutdownHooks.push_back({fn, context});
@@ -310,10 +324,18 @@ void hostExit(int status) {
     std::exit(status);
 }
 
-int hostExitStatus() { return host.exiting ? host.exitStatus : -1; }
+int hostExitStatus() {
+    return host.exiting ? host.exitStatus : -1;
+}
 
-bool hostOnMainThread() { return std::this_thread::get_id() == host.mainThread; }
+bool hostOnMainThread() {
+    return std::this_thread::get_id() == host.mainThread;
+}
 
-void hostKeyFromDevice(int code) { host.keys.push_back(code); }
+void hostKeyFromDevice(int code) {
+    host.keys.push_back(code);
+}
 
-void hostRequestInterrupt(int signal) { interruptSignal.store(signal); }
+void hostRequestInterrupt(int signal) {
+    interruptSignal.store(signal);
+}

@@ -28,9 +28,9 @@ void hostInitVirtual(const HostKeyEvent* script, std::size_t count, double maxSe
 bool hostIsVirtual();
 
 // --- clock and waits --------------------------------------------------------------------------
-std::int64_t hostNow();     // show time in samples since start
-double hostNowSeconds();    // the same in seconds
-std::int64_t hostTick();    // index of the retrace tick that the clock is in
+std::int64_t hostNow();           // show time in samples since start
+double hostNowSeconds();          // the same in seconds
+std::int64_t hostTick();          // index of the retrace tick that the clock is in
 void hostRetraceWait(int ticks);  // wait for the next `ticks` retrace ticks (swap pacing)
 void hostSleep(unsigned ms);
 void hostIdle();  // one step of a spin wait: at most 1 ms of show time

@@ -55,12 +55,21 @@ void handleKeyDown(const SDL_KeyboardEvent& key) {
     }
     // Printable characters come as text input (shift respected); these have no text.
     switch (sym) {
-        case SDLK_ESCAPE: hostKeyFromDevice(27); break;
+        case SDLK_ESCAPE:
+            hostKeyFromDevice(27);
+            break;
         case SDLK_RETURN:
-        case SDLK_KP_ENTER: hostKeyFromDevice(13); break;
-        case SDLK_BACKSPACE: hostKeyFromDevice(8); break;
-        case SDLK_TAB: hostKeyFromDevice(9); break;
-        default: break;
+        case SDLK_KP_ENTER:
+            hostKeyFromDevice(13);
+            break;
+        case SDLK_BACKSPACE:
+            hostKeyFromDevice(8);
+            break;
+        case SDLK_TAB:
+            hostKeyFromDevice(9);
+            break;
+        default:
+            break;
     }
 }
 
@@ -89,9 +98,9 @@ bool hostOpenWindow() {
     if (win.window) return true;
     if (!hostDisplayAvailable()) return false;
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
-    win.window = SDL_CreateWindow("Tarnovel", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                  kWidth * 3 / 2, kHeight * 3 / 2,
-                                  SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    win.window =
+        SDL_CreateWindow("Tarnovel", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, kWidth * 3 / 2,
+                         kHeight * 3 / 2, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!win.window) {
         std::fprintf(stderr, "tarnovel: cannot open a window: %s\n", SDL_GetError());
         return false;
@@ -137,8 +146,11 @@ void hostPump() {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         switch (event.type) {
-            case SDL_QUIT: hostExit(kHostExitWindowClosed);
-            case SDL_KEYDOWN: handleKeyDown(event.key); break;
+            case SDL_QUIT:
+                hostExit(kHostExitWindowClosed);
+            case SDL_KEYDOWN:
+                handleKeyDown(event.key);
+                break;
             case SDL_TEXTINPUT: {
                 const auto* text = reinterpret_cast<const unsigned char*>(event.text.text);
                 for (; *text; ++text)
@@ -150,7 +162,8 @@ void hostPump() {
                     event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
                     redraw();
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 }

@@ -466,7 +466,9 @@ std::int64_t MIDASextPlayPosition(void) {
     return g.position.load();
 }
 
-unsigned MIDASextMusicVolume(void) { return g.volume.load(); }
+unsigned MIDASextMusicVolume(void) {
+    return g.volume.load();
+}
 
 unsigned MIDASextSyncCommandCount(MIDASmodule module, unsigned value) {
     std::lock_guard<std::recursive_mutex> hold(g.lock);

@@ -18,7 +18,7 @@ struct Image {
 // file header). Sides must be powers of two up to 256 with an aspect from 8:1 to 1:8. With
 // `mipmaps` the file carries the full chain of smaller levels (box-filtered) down to a longer
 // side of 1; without, only the given level. Returns false and fills `error` on failure.
-bool write3df(const std::string& path, const Image& image, const std::string& format,
-              bool mipmaps, std::string* error);
+bool write3df(const std::string& path, const Image& image, const std::string& format, bool mipmaps,
+              std::string* error);
 
 }  // namespace tdf
