@@ -157,6 +157,221 @@ TEST(RasterPaths, NonFiniteAttributesGiveTheSamePixelsOnBothStages) {
     EXPECT_TRUE(reference.depth == snapshot().depth);
 }
 
+// Draws with the reference stage and then, from the same buffers, with the optimised one; the
+// number of pixels (colour or depth) where they differ, and where the first one is.
+template <class Draw>
+std::string comparePaths(const Draw& draw) {
+    const Buffers before = snapshot();
+    glide::setRasterPath(glide::RasterPath::reference);
+    draw();
+    const Buffers reference = snapshot();
+    restore(before);
+    glide::setRasterPath(glide::RasterPath::fast);
+    draw();
+    const Buffers fast = snapshot();
+    std::size_t mismatches = 0, first = 0;
+    for (std::size_t i = 0; i < reference.color.size(); ++i)
+        if (reference.color[i] != fast.color[i] || reference.depth[i] != fast.depth[i])
+            if (mismatches++ == 0) first = i;
+    if (mismatches == 0) return "";
+    return std::to_string(mismatches) + " pixels differ, first at x " +
+           std::to_string(first % 640) + " row " + std::to_string(first / 640) + ": reference " +
+           std::to_string(reference.color[first]) + "/" + std::to_string(reference.depth[first]) +
+           " fast " + std::to_string(fast.color[first]) + "/" + std::to_string(fast.depth[first]);
+}
+
+// The states the show draws with: its surfaces (texel and vertex colour, opaque, W-buffer),
+// its captions (added, black keyed out) and flat shading (the constant colour).
+enum ShowState { kSurface, kSurfaceNoAlpha, kHighlight, kCaption, kPageText, kFlat, kStates };
+
+void setShowState(ShowState state) {
+    resetBoard();
+    grTexFilterMode(GR_TMU0, GR_TEXTUREFILTER_BILINEAR, GR_TEXTUREFILTER_BILINEAR);
+    grTexMipMapMode(GR_TMU0, GR_MIPMAP_NEAREST, FXFALSE);
+    grDepthBufferMode(GR_DEPTHBUFFER_WBUFFER);
+    grDepthBufferFunction(GR_CMP_LESS);
+    grDepthMask(FXTRUE);
+    grCullMode(GR_CULL_POSITIVE);
+    grAlphaCombine(GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_ITERATED,
+                   GR_COMBINE_OTHER_CONSTANT, FXFALSE);
+    const bool text = state == kCaption || state == kPageText;
+    const int function = state == kSurface || state == kCaption
+                             ? GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA
+                         : state == kHighlight ? GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL
+                         : state == kFlat      ? GR_COMBINE_FUNCTION_LOCAL
+                                               : GR_COMBINE_FUNCTION_SCALE_OTHER;
+    grColorCombine(function, state == kHighlight ? GR_COMBINE_FACTOR_ONE : GR_COMBINE_FACTOR_LOCAL,
+                   state == kFlat ? GR_COMBINE_LOCAL_CONSTANT : GR_COMBINE_LOCAL_ITERATED,
+                   state == kFlat ? GR_COMBINE_OTHER_CONSTANT : GR_COMBINE_OTHER_TEXTURE, FXFALSE);
+    if (state == kFlat) grConstantColorValue(0x9C9C9C00u);
+    grChromakeyValue(0);
+    grChromakeyMode(text ? GR_CHROMAKEY_ENABLE : GR_CHROMAKEY_DISABLE);
+    if (text)
+        grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE);
+    else
+        grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO);
+}
+
+struct ShowDraws {
+    std::mt19937 rng;
+    std::vector<std::uint16_t> texels;
+
+    explicit ShowDraws(unsigned seed) : rng(seed) {}
+    float uniform(float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); }
+
+    // An RGB565 texture of the given levels with black cells for the key, placed differently
+    // on each level.
+    void texture(int smallLod, int largeLod, int aspect, bool clampS, bool clampT) {
+        texels.clear();
+        for (int lod = largeLod; lod <= smallLod; ++lod) {
+            const glide::LevelSize size = glide::levelSize(lod, aspect);
+            for (int y = 0; y < size.height; ++y)
+                for (int x = 0; x < size.width; ++x) {
+                    const bool black = ((x / 4 + y / 4 + lod) % 3) == 0;
+                    texels.push_back(black ? 0 : std::uint16_t(rng()));
+                }
+        }
+        GrTexInfo info{smallLod, largeLod, aspect, GR_TEXFMT_RGB_565, texels.data()};
+        grTexDownloadMipMap(GR_TMU0, 4096, GR_MIPMAPLEVELMASK_BOTH, &info);
+        grTexSource(GR_TMU0, 4096, GR_MIPMAPLEVELMASK_BOTH, &info);
+        grTexClampMode(GR_TMU0, clampS ? GR_TEXTURECLAMP_CLAMP : GR_TEXTURECLAMP_WRAP,
+                       clampT ? GR_TEXTURECLAMP_CLAMP : GR_TEXTURECLAMP_WRAP);
+    }
+
+    GrVertex corner(float x, float y, float oow, float s, float t) {
+        GrVertex v = vertex(x, y, uniform(0, 300), uniform(0, 300), uniform(0, 300),
+                            uniform(-20, 200), oow, s, t);
+        return v;
+    }
+
+    // The scenes' lighting: grey (red, green and blue alike), or red and green alike and blue
+    // apart; the alpha of the whole triangle one value, or a highlight at one corner.
+    void light(GrVertex* v, int kind) {
+        const float alpha = uniform(-20, 300);
+        for (int i = 0; i < 3; ++i) {
+            if (kind & 1) v[i].g = v[i].b = v[i].r;
+            if (kind & 2) v[i].g = v[i].r;
+            if (kind & 4) v[i].a = alpha;
+        }
+    }
+
+    // The scenes' background: the screen as two triangles at one depth, its texture turned and
+    // zoomed about the middle.
+    void background() {
+        const float oow = 1.0f / 10000.0f, angle = uniform(0, 6.3f), k = uniform(0.05f, 6.0f);
+        const float xs[4] = {0, 640, 640, 0}, ys[4] = {480, 480, 0, 0};
+        GrVertex v[4];
+        for (int i = 0; i < 4; ++i) {
+            const float dx = xs[i] - 320, dy = ys[i] - 240;
+            const float s = 128 + k * (dx * std::cos(angle) + dy * std::sin(angle));
+            const float t = 128 + k * (dx * std::sin(angle) - dy * std::cos(angle));
+            v[i] = corner(xs[i], ys[i], oow, s, t);
+        }
+        for (auto& p : v) p.a = 0;
+        grDrawTriangle(&v[0], &v[1], &v[2]);
+        grDrawTriangle(&v[0], &v[2], &v[3]);
+    }
+
+    // Texture coordinates around the range where the float-to-integer steps stop being exact
+    // (2^23 texels), where the reference's limits start to act: beyond them clamping picks the
+    // last texel.
+    void farCoordinates(int count) {
+        for (int i = 0; i < count; ++i) {
+            const float cx = uniform(0, 640), cy = uniform(0, 480), spread = uniform(5, 80);
+            const bool flat = i % 2 == 0;
+            const float oow = std::exp2(uniform(-3, 0));
+            GrVertex v[3];
+            // Far from the origin but changing slowly, so that the largest levels are read.
+            const float sFar = (rng() % 2 ? 1.0f : -1.0f) * std::exp2(uniform(21, 26));
+            const float tFar = (rng() % 2 ? 1.0f : -1.0f) * std::exp2(uniform(21, 26));
+            for (auto& p : v)
+                p = corner(cx + uniform(-spread, spread), cy + uniform(-spread, spread),
+                           flat ? oow : oow * uniform(0.9f, 1.1f), sFar + uniform(-200, 200),
+                           tFar + uniform(-200, 200));
+            grDrawTriangle(&v[0], &v[1], &v[2]);
+        }
+    }
+
+    // Triangles of every size, some with one 1/w for all corners (flat), some leaning away.
+    void triangles(int count) {
+        for (int i = 0; i < count; ++i) {
+            const float cx = uniform(-40, 680), cy = uniform(-40, 520);
+            const float spread = i % 4 == 0 ? 300.0f : uniform(2, 60);
+            const bool flat = i % 2 == 0;
+            const float oow = std::exp2(uniform(-14, 0));
+            GrVertex v[3];
+            for (auto& p : v)
+                p = corner(cx + uniform(-spread, spread), cy + uniform(-spread, spread),
+                           flat ? oow : std::exp2(uniform(-14, 0)), uniform(-300, 600),
+                           uniform(-300, 600));
+            light(v, i % 7);
+            if (i % 3 == 0)
+                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+            else
+                grDrawTriangle(&v[0], &v[1], &v[2]);
+        }
+    }
+};
+
+TEST(RasterPaths, TheShowsStatesMatchTheReference) {
+    struct TextureCase {
+        int smallLod, largeLod, aspect;
+        bool clampS, clampT;
+    };
+    const TextureCase textures[] = {
+        {GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false},    // the scenes' pictures
+        {GR_LOD_256, GR_LOD_256, GR_ASPECT_1x1, false, false},  // the font
+        {GR_LOD_2, GR_LOD_64, GR_ASPECT_2x1, true, false},
+        {GR_LOD_8, GR_LOD_128, GR_ASPECT_1x4, false, true},
+    };
+    unsigned seed = 5;
+    for (int state = 0; state < kStates; ++state)
+        for (const TextureCase& tc : textures) {
+            setShowState(ShowState(state));
+            ShowDraws setup(seed);
+            setup.texture(tc.smallLod, tc.largeLod, tc.aspect, tc.clampS, tc.clampT);
+            std::mt19937 fill(seed);
+            for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
+            const std::string result = comparePaths([seed] {
+                ShowDraws draws(seed + 1);
+                draws.background();
+                draws.triangles(40);
+                draws.farCoordinates(40);
+            });
+            EXPECT_EQ(result, "") << "state " << state << ", texture of lod " << tc.largeLod << ".."
+                                  << tc.smallLod << " aspect " << tc.aspect;
+            seed += 2;
+        }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
+// A triangle at one depth whose texture coordinates overflow takes each pixel's own level.
+TEST(RasterPaths, FlatTrianglesWithHugeCoordinatesMatchTheReference) {
+    for (int state : {kSurface, kCaption}) {
+        setShowState(ShowState(state));
+        ShowDraws setup(77);
+        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+        const std::string result = comparePaths([] {
+            // Coordinates that overflow towards one corner: there the rate of change is not a
+            // number and the pixels take the largest level, elsewhere the smallest.
+            const float oow = 1e-4f;
+            GrVertex a = vertex(10, 10, 200, 100, 50, 0, oow, 0, 0);
+            GrVertex b = vertex(600, 40, 200, 100, 50, 0, oow, 0, 0);
+            GrVertex c = vertex(300, 470, 200, 100, 50, 0, oow, 0, 0);
+            a.tmuvtx[0].sow = 1e34f;
+            b.tmuvtx[0].sow = 3e34f;
+            c.tmuvtx[0].sow = 1e35f;
+            grDrawTriangle(&a, &c, &b);
+            // Not a number everywhere.
+            c.tmuvtx[0].sow = std::nanf("");
+            b.tmuvtx[0].tow = -3e35f;
+            grDrawTriangle(&a, &c, &b);
+        });
+        EXPECT_EQ(result, "") << "state " << state;
+    }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
 }  // namespace
 
 namespace {

@@ -75,15 +75,16 @@ void grBufferClear(GrColor_t color, GrAlpha_t, FxU16 depth) {
     const std::uint16_t pixel = std::uint16_t(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
     std::uint16_t* back = glide::backBuffer();
     const auto& s = board.state;
+    if (s.clipMinX >= s.clipMaxX) return;
+    const bool clearDepth = s.depthMask || s.depthMode == GR_DEPTHBUFFER_DISABLE;
     // The clear honours the clip window, as the hardware's fast fill did.
     for (int y = s.clipMinY; y < s.clipMaxY; ++y) {
         const int row = glide::kHeight - 1 - y;
         std::uint16_t* c = back + row * glide::kWidth;
         std::uint16_t* d = board.depth.data() + row * glide::kWidth;
-        for (int x = s.clipMinX; x < s.clipMaxX; ++x) {
-            c[x] = pixel;
-            if (s.depthMask || s.depthMode == GR_DEPTHBUFFER_DISABLE) d[x] = depth;
-        }
+        glide::fillPixels(c + s.clipMinX, std::size_t(s.clipMaxX - s.clipMinX), pixel);
+        if (clearDepth)
+            glide::fillPixels(d + s.clipMinX, std::size_t(s.clipMaxX - s.clipMinX), depth);
     }
 }
 

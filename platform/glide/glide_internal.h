@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "glide.h"
@@ -88,5 +90,18 @@ inline std::uint16_t* frontBuffer() {
 
 // Allocates buffers and texture memory on first use (kept across init/shutdown pairs).
 void ensureBuffers();
+
+// Sets n 16-bit buffer values to v: the board's fast fill, as plain memory stores (a byte fill
+// where both bytes agree, as for black and the farthest depth).
+inline void fillPixels(std::uint16_t* p, std::size_t n, std::uint16_t v) {
+    if ((v >> 8) == (v & 0xFF)) {
+        std::memset(p, v & 0xFF, n * 2);
+        return;
+    }
+    const std::uint64_t four = v * 0x0001000100010001ull;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) std::memcpy(p + i, &four, 8);
+    for (; i < n; ++i) p[i] = v;
+}
 
 }  // namespace glide

@@ -30,6 +30,7 @@ struct TriangleSetup {
     int minX = 0, maxX = 0, minY = 0, maxY = 0;  // pixel bounds within the clip window, half-open
     Edge edge[3];
     Plane r, g, b, a, w, s, t, z;  // colour, alpha, 1/w, s/w, t/w, z/w (ooz)
+    float minOow = 0;              // the smallest 1/w of the three vertices
 };
 
 // Coordinates beyond this many pixels from the origin are out of the board's range.
@@ -135,11 +136,15 @@ struct TextureLevel {
     int width = 1, height = 1;
     int widthShift = 0, heightShift = 0;
     std::uint32_t memoryOffset = 0;  // bytes from the texture's start address
-    // In the decoded copy each row carries one extra texel on either side (the texel that
-    // wrapping or clamping in s puts there), so both texels of a bilinear pair always lie side
-    // by side: texel (x, y) is at decodedOffset + y * stride + x + 1.
-    std::uint32_t decodedOffset = 0;
-    int stride = 3;
+    // The decoded copy keeps each level as footprints: the entry of texel (x, y) holds that
+    // texel and the one below it, so the two neighbouring entries of (x, y) hold the four texels
+    // a bilinear filter reads there, in one 16-byte run. Entries run over x in -1..width and y in
+    // -1..height - 1, over texels surrounded by a border one texel wide (the texels that
+    // wrapping or clamping puts beside the first and last column and above and below the first
+    // and last row), so a footprint never needs addressing of its own: the entry of (x, y) is
+    // entries[decodedOffset + (y + 1) * stride + x + 1], texel (x, y) its low half.
+    std::uint32_t decodedOffset = 0;  // in entries
+    int stride = 3;                   // entries per row: width + 2
 };
 
 // The texture selected for unit 0, resolved once per draw.
@@ -149,12 +154,13 @@ struct TextureView {
     int levels = 0;         // number of levels from the largest
     float texScale = 1.0f;  // texels of the largest level per coordinate unit
     TextureLevel level[9];
-    const std::uint8_t* memory = nullptr;    // texture memory at the start address
-    const std::uint32_t* decoded = nullptr;  // every level as 0xAARRGGBB (optimised path)
+    const std::uint8_t* memory = nullptr;  // texture memory at the start address
+    // Every level as footprint entries of two 0xAARRGGBB texels (optimised path).
+    const std::uint64_t* decoded = nullptr;
 };
 
 // Resolves the unit-0 texture of the state; `decode` also provides the decoded copy (with
-// borders for the state's clamp mode in s).
+// borders for the state's clamp modes in s and t).
 void resolveTexture(const TmuState& tmu, bool decode, TextureView* view);
 
 // One texel of a level in 0xAARRGGBB, decoded from texture memory.
@@ -236,11 +242,14 @@ inline int clamp255(int v) {
 }
 
 // Level of detail from the squared rate of change of texel coordinates: log2 of the rate
-// rounded to the nearest whole level, clamped to the texture's levels.
+// rounded to the nearest whole level, clamped to the texture's levels. A rate that is not a
+// number means no minification whatever its sign bit, which follows the order in which the
+// compiler adds two such rates and so must not decide the level.
 inline int lodFromRho2(float rho2, int levels) {
+    if (rho2 != rho2) return 0;
     const int exponent = int((floatBits(rho2) >> 23) & 0x1FF) - 127;  // sign bit makes it huge
     int level = (exponent + 1) >> 1;
-    if (exponent >= 0x100 - 127) level = 0;  // negative or NaN: no minification
+    if (exponent >= 0x100 - 127) level = 0;  // negative: no minification
     if (level < 0) level = 0;
     if (level > levels - 1) level = levels - 1;
     return level;

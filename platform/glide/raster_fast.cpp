@@ -1,9 +1,11 @@
-// The optimised per-pixel stage: the render state is turned into a kernel configuration once
-// per state change, and spans are shaded eight pixels at a time with AVX2 when the processor
-// has it. Every step repeats the reference stage's arithmetic exactly, so the pictures match.
+// The optimised per-pixel stage: the render state is turned into a kernel choice once per state
+// change, each triangle into a few per-triangle constants, and spans are shaded eight pixels at
+// a time with AVX2 when the processor has it. Every step repeats the reference stage's
+// arithmetic exactly, so the pictures match.
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "raster.h"
 
@@ -11,8 +13,44 @@ namespace glide {
 
 namespace {
 
+// --- kernel kinds
+// ---------------------------------------------------------------------------------
+//
+// A kernel is the span loop compiled for one combination of the choices below. "Any" reads the
+// choice from the configuration per group of pixels (the general kernels that serve every
+// state); the other values are the states the show draws with, compiled without a branch.
+
+enum TextureMode { kNoTexture, kPointSampled, kBilinear };
+// kFixedLevel: every pixel reads one level, the largest when the texture is not mipmapped, or
+// the one a flat-w triangle's pixels all pick (with 1/w the same across the triangle and every
+// texture coordinate finite, the rate of change of texel coordinates is the same at every
+// pixel). kPerPixelLevel: each pixel picks its level from its own rate of change.
+enum LevelMode { kFixedLevel, kPerPixelLevel };
+enum CombineKind {
+    kCombineAny,
+    kModulateAddAlpha,  // texel x iterated colour + iterated alpha (the scenes' objects)
+    kModulate,          // texel x iterated colour (the board's usual setting, the pages' text)
+    kAddTexture,        // texel + iterated colour (highlights)
+    kConstantColour,    // the constant colour (flat shading)
+};
+enum BlendKind { kBlendAny, kReplace, kAdd };
+enum DepthKind { kDepthAny, kWLessWrite };
+enum ChromaKind { kChromaAny, kChromaOff, kChromaOn };
+
+struct FastConfig;
+struct TriangleConsts;
+typedef void (*Kernel)(const FastConfig&, const TriangleSetup&, const TriangleConsts&);
+
+// The kernels of one state combination for each way a triangle can address its texture;
+// `fixedLevel[1]` is for triangles whose 1/w is the same at every pixel.
+struct KernelSet {
+    Kernel fixedLevel[2];
+    Kernel perPixelLevel;
+};
+
 struct FastConfig {
     bool vector = false;  // false: this state goes through the reference stage
+    const KernelSet* kernels = nullptr;
 
     bool depthOn = false, depthWBuffer = false, depthWrite = false;
     int depthFunction = GR_CMP_ALWAYS;
@@ -23,9 +61,9 @@ struct FastConfig {
     bool clampS = false, clampT = false;
     int levels = 1;
     float texScale = 1, texScale2 = 1;
-    const std::uint32_t* texels = nullptr;
-    // Per level: width mask, height mask, row stride and offset of the decoded copy. Levels
-    // 0..7 in the vectors, level 8 (the 1x1 level of a 256 texture) separately.
+    const std::uint64_t* entries = nullptr;  // the decoded copy's footprint entries
+    // Per level: width mask, height mask, entries per row and the entry of texel (0, 0) in the
+    // decoded copy. Levels 0..7 in the vectors, level 8 (the 1x1 level of a 256 texture) apart.
     alignas(32) std::int32_t widthMask[8], heightMask[8], stride[8], base[8];
     std::int32_t widthMask8 = 0, heightMask8 = 0, stride8 = 0, base8 = 0;
 
@@ -40,6 +78,24 @@ struct FastConfig {
     int blendSrc = GR_BLEND_ONE, blendDst = GR_BLEND_ZERO;
 };
 
+// What a triangle keeps the same at every pixel, worked out once before its spans.
+struct TriangleConsts {
+    float invW = 0;  // 1 / w of a triangle whose w plane is flat
+    int depth = 0;   // its W-buffer depth
+    // Every pixel's texel coordinates lie well inside the range where the float-to-integer
+    // steps are exact without the reference's limits (see safeCoordinates).
+    bool safe = false;
+    // Red, green and blue are one plane: one channel is iterated for all three.
+    bool grey = false;
+    // Alpha has no slope: every pixel's iterated alpha is `alpha`.
+    bool flatAlpha = false;
+    int alpha = 0;
+    // The level a kFixedLevel kernel reads and that level's addressing.
+    int level = 0;
+    float scale = 1;  // texels of that level per coordinate unit
+    std::int32_t widthMask = 0, heightMask = 0, stride = 0, base = 0;
+};
+
 FastConfig config;
 std::uint64_t configSerial = ~std::uint64_t(0), configTextureSerial = ~std::uint64_t(0);
 
@@ -51,6 +107,26 @@ bool hasAvx2() {
 bool blendUsesSrcAlpha(int f) {
     return f == GR_BLEND_SRC_ALPHA || f == GR_BLEND_ONE_MINUS_SRC_ALPHA;
 }
+
+int combineKind(const RenderState& rs) {
+    const Combine& c = rs.color;
+    if (c.invert) return kCombineAny;
+    if (c.function == GR_COMBINE_FUNCTION_LOCAL && c.local == GR_COMBINE_LOCAL_CONSTANT)
+        return kConstantColour;
+    if (c.local != GR_COMBINE_LOCAL_ITERATED || c.other != GR_COMBINE_OTHER_TEXTURE)
+        return kCombineAny;
+    if (c.function == GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA &&
+        c.factor == GR_COMBINE_FACTOR_LOCAL && rs.alpha.local == GR_COMBINE_LOCAL_ITERATED)
+        return kModulateAddAlpha;
+    if (c.function == GR_COMBINE_FUNCTION_SCALE_OTHER && c.factor == GR_COMBINE_FACTOR_LOCAL)
+        return kModulate;
+    if (c.function == GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL &&
+        c.factor == GR_COMBINE_FACTOR_ONE)
+        return kAddTexture;
+    return kCombineAny;
+}
+
+const KernelSet* pickKernels(const RenderState& rs, const FastConfig& k);
 
 void buildConfig() {
     const RenderState& rs = board.state;
@@ -79,19 +155,19 @@ void buildConfig() {
             k.clampT = tmu.clampT == GR_TEXTURECLAMP_CLAMP;
             k.texScale = view.texScale;
             k.texScale2 = view.texScale * view.texScale;
-            k.texels = view.decoded;
+            k.entries = view.decoded;
             for (int l = 0; l < 8; ++l) {
                 const TextureLevel& lv = view.level[std::min(l, view.levels - 1)];
                 k.widthMask[l] = lv.width - 1;
                 k.heightMask[l] = lv.height - 1;
                 k.stride[l] = lv.stride;
-                k.base[l] = std::int32_t(lv.decodedOffset);
+                k.base[l] = std::int32_t(lv.decodedOffset) + lv.stride + 1;
             }
             const TextureLevel& last = view.level[view.levels - 1];
             k.widthMask8 = last.width - 1;
             k.heightMask8 = last.height - 1;
             k.stride8 = last.stride;
-            k.base8 = std::int32_t(last.decodedOffset);
+            k.base8 = std::int32_t(last.decodedOffset) + last.stride + 1;
         }
     }
 
@@ -116,6 +192,7 @@ void buildConfig() {
     k.constant = colorComponents(rs.constantColor, rs.colorFormat);
     k.chroma = rs.chromakeyEnabled;
     k.key = colorComponents(rs.chromakeyValue, rs.colorFormat);
+    if (k.vector) k.kernels = pickKernels(rs, k);
 }
 
 const FastConfig& currentConfig() {
@@ -130,63 +207,146 @@ const FastConfig& currentConfig() {
 // --- eight pixels at a time ---------------------------------------------------------------------
 
 #define AVX2 __attribute__((target("avx2")))
+#define INLINE inline __attribute__((always_inline))
 
 // Vectors of eight lanes hold either floats, 32-bit integers, or a "pair": two 8-bit channel
 // values in the two 16-bit halves of each lane (red|blue, or alpha|green, as in 0xAARRGGBB).
 
-AVX2 inline __m256 broadcast(float v) {
+AVX2 INLINE __m256 broadcast(float v) {
     return _mm256_set1_ps(v);
 }
-AVX2 inline __m256i broadcasti(int v) {
+AVX2 INLINE __m256i broadcasti(int v) {
     return _mm256_set1_epi32(v);
 }
-AVX2 inline __m256i pairOf(int hi, int lo) {
+AVX2 INLINE __m256i pairOf(int hi, int lo) {
     return _mm256_set1_epi32(hi << 16 | lo);
 }
 // A per-lane value 0..255 in both halves.
-AVX2 inline __m256i both(__m256i v) {
+AVX2 INLINE __m256i both(__m256i v) {
     return _mm256_or_si256(v, _mm256_slli_epi32(v, 16));
 }
 
-// The attributes' values at the start of a row: c0 + dy * (y - yRef), as the reference has it.
-struct RowValues {
-    float r, g, b, a, w, s, t, z;
+// The value, hidden from constant folding: see Vectors.
+template <class T>
+AVX2 INLINE T hidden(T v) {
+    asm("" : "+x"(v));
+    return v;
+}
+
+// What a kernel reads over and over: the triangle's slopes and addressing, and the constants of
+// the arithmetic, broadcast once per triangle. Each is hidden from constant folding, so that
+// where the loop runs out of registers it reads them from memory rather than rebuilding them
+// from immediates at three instructions apiece.
+struct Vectors {
+    __m256 rdx, gdx, bdx, adx, wdx, zdx, sdx, tdx;  // plane slopes along x
+    __m256 wdy, sdy, tdy;                           // and along y, for the level of detail
+    __m256 texScale, texScale256, texScale2;
+    __m256 flatInvW;
+    __m256i flatDepth;
+    // Addressing of a triangle's one level (kFixedLevel).
+    __m256 scale, scale256;
+    __m256i widthMask, heightMask, stride, base, lastLevel;
+    __m256i constRB, constG, keyRB, keyG, flatAlpha;
+    // Constants.
+    __m256 zero, f255, f65535, limit, minusLimit, half, f128, f256, one, eight, lane;
+    __m256i pairMask, lowMask, pairRound, pair256, depthBase, depthMax, lodBias, seven, minusOne,
+        five, six, ditherMul5, ditherMul6, m257, izero;
 };
-inline RowValues rowValues(const TriangleSetup& su, float fy) {
-    auto at = [fy](const Plane& p) { return p.c0 + p.dy * fy; };
-    return {at(su.r), at(su.g), at(su.b), at(su.a), at(su.w), at(su.s), at(su.t), at(su.z)};
+
+AVX2 INLINE __m256 hiddenFloat(float x) {
+    return hidden(_mm256_set1_ps(x));
+}
+AVX2 INLINE __m256i hiddenInt(int x) {
+    return hidden(_mm256_set1_epi32(x));
 }
 
-AVX2 inline __m256 evalPlane(const Plane& p, float row, __m256 fx) {
-    return _mm256_add_ps(broadcast(row), _mm256_mul_ps(broadcast(p.dx), fx));
+AVX2 INLINE void makeVectors(const FastConfig& k, const TriangleSetup& su, const TriangleConsts& tc,
+                             Vectors* v) {
+    v->rdx = hiddenFloat(su.r.dx);
+    v->gdx = hiddenFloat(su.g.dx);
+    v->bdx = hiddenFloat(su.b.dx);
+    v->adx = hiddenFloat(su.a.dx);
+    v->wdx = hiddenFloat(su.w.dx);
+    v->zdx = hiddenFloat(su.z.dx);
+    v->sdx = hiddenFloat(su.s.dx);
+    v->tdx = hiddenFloat(su.t.dx);
+    v->wdy = hiddenFloat(su.w.dy);
+    v->sdy = hiddenFloat(su.s.dy);
+    v->tdy = hiddenFloat(su.t.dy);
+    v->texScale = hiddenFloat(k.texScale);
+    v->texScale256 = hiddenFloat(k.texScale * 256.0f);
+    v->texScale2 = hiddenFloat(k.texScale2);
+    v->flatInvW = hiddenFloat(tc.invW);
+    v->flatDepth = hiddenInt(tc.depth);
+    v->scale = hiddenFloat(tc.scale);
+    v->scale256 = hiddenFloat(tc.scale * 256.0f);
+    v->widthMask = hiddenInt(tc.widthMask);
+    v->heightMask = hiddenInt(tc.heightMask);
+    v->stride = hiddenInt(tc.stride);
+    v->base = hiddenInt(tc.base);
+    v->lastLevel = hiddenInt(k.levels - 1);
+    v->constRB = hiddenInt(k.constant.r << 16 | k.constant.b);
+    v->constG = hiddenInt(k.constant.g);
+    v->keyRB = hiddenInt(k.key.r << 16 | k.key.b);
+    v->keyG = hiddenInt(k.key.g);
+    v->flatAlpha = hiddenInt(tc.alpha);
+    v->zero = hiddenFloat(0.0f);
+    v->f255 = hiddenFloat(255.0f);
+    v->f65535 = hiddenFloat(65535.0f);
+    v->limit = hiddenFloat(8388608.0f);
+    v->minusLimit = hiddenFloat(-8388608.0f);
+    v->half = hiddenFloat(0.5f);
+    v->f128 = hiddenFloat(128.0f);
+    v->f256 = hiddenFloat(256.0f);
+    v->one = hiddenFloat(1.0f);
+    v->eight = hiddenFloat(8.0f);
+    v->lane = hidden(_mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7));
+    v->pairMask = hiddenInt(0x00FF00FF);
+    v->lowMask = hiddenInt(0xFF);
+    v->pairRound = hiddenInt(0x00800080);
+    v->pair256 = hiddenInt(0x01000100);
+    v->depthBase = hiddenInt(520192);
+    v->depthMax = hiddenInt(0xFFFF);
+    v->lodBias = hiddenInt(126);
+    v->seven = hiddenInt(7);
+    v->minusOne = hiddenInt(-1);
+    v->five = hiddenInt(31);
+    v->six = hiddenInt(63);
+    v->ditherMul5 = hiddenInt(31 << 16 | 31);
+    v->ditherMul6 = hiddenInt(63 << 16 | 63);
+    v->m257 = hiddenInt(257 << 16 | 257);
+    v->izero = hiddenInt(0);
 }
 
-AVX2 inline __m256 clampf(__m256 v, float lo, float hi) {
-    // max/min give the second operand for NaN, as maxf/minf do.
-    return _mm256_min_ps(_mm256_max_ps(v, broadcast(lo)), broadcast(hi));
+// The attributes' values at the start of a row, c0 + dy * (y - yRef) as the reference has it,
+// and the row's dither addends.
+struct RowState {
+    __m256 r, g, b, a, w, z, s, t;
+    __m256i ditherRB, ditherG;
+};
+
+// row + dx * fx: a plane's value at the lanes' pixels.
+AVX2 INLINE __m256 evalPlane(__m256 row, __m256 dx, __m256 fx) {
+    return _mm256_add_ps(row, _mm256_mul_ps(dx, fx));
 }
 
-AVX2 inline __m256i iterated(__m256 v) {
-    return _mm256_cvttps_epi32(clampf(v, 0.0f, 255.0f));
+// An iterated channel: clamped to 0..255 (max/min give the second operand for NaN, as maxf and
+// minf do) and truncated.
+AVX2 INLINE __m256i iterated(const Vectors& c, __m256 v) {
+    return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, c.zero), c.f255));
 }
 
-AVX2 inline __m256i wDepthVector(__m256 w) {
-    const __m256i bits = _mm256_castps_si256(w);
-    const __m256i biased = _mm256_srli_epi32(bits, 23);
-    const __m256i e = _mm256_sub_epi32(broadcasti(126), biased);
-    const __m256i below = _mm256_and_si256(_mm256_srli_epi32(bits, 11), broadcasti(0xFFF));
-    __m256i depth = _mm256_add_epi32(
-        _mm256_or_si256(_mm256_slli_epi32(e, 12), _mm256_xor_si256(below, broadcasti(0xFFF))),
-        broadcasti(1));
-    depth = _mm256_min_epi32(depth, broadcasti(0xFFFF));
-    const __m256i farthest = _mm256_or_si256(_mm256_cmpgt_epi32(broadcasti(1), bits),
-                                             _mm256_cmpgt_epi32(broadcasti(111), biased));
-    depth = _mm256_blendv_epi8(depth, broadcasti(0xFFFF), farthest);
-    const __m256i nearest = _mm256_cmpgt_epi32(bits, broadcasti(0x3F7FFFFF));
-    return _mm256_andnot_si256(nearest, depth);
+// wDepth in two steps: for a positive 1/w between 2^-16 and 1 the depth is 520192 minus the
+// float's top 21 bits; the clamp to 0..0xFFFF gives the nearest value for 1/w >= 1 (including
+// infinity and positive NaN) and the farthest for smaller ones, and the arithmetic shift makes
+// zero, negatives and negative NaN farthest as well.
+AVX2 INLINE __m256i wDepthVector(const Vectors& c, __m256 w) {
+    const __m256i depth =
+        _mm256_sub_epi32(c.depthBase, _mm256_srai_epi32(_mm256_castps_si256(w), 11));
+    return _mm256_min_epi32(_mm256_max_epi32(depth, c.izero), c.depthMax);
 }
 
-AVX2 inline __m256i depthPass(int function, __m256i depth, __m256i stored) {
+AVX2 INLINE __m256i depthPass(int function, __m256i depth, __m256i stored) {
     const __m256i ones = _mm256_set1_epi32(-1);
     switch (function) {
         case GR_CMP_NEVER:
@@ -209,177 +369,252 @@ AVX2 inline __m256i depthPass(int function, __m256i depth, __m256i stored) {
 }
 
 // Per-lane lookup of a level's value: levels 0..7 from the table, level 8 from `value8`.
-AVX2 inline __m256i levelLookup(const std::int32_t* table, std::int32_t value8, __m256i level) {
+AVX2 INLINE __m256i levelLookup(const std::int32_t* table, std::int32_t value8, __m256i level,
+                                __m256i isLevel8) {
     const __m256i low = _mm256_permutevar8x32_epi32(
         _mm256_load_si256(reinterpret_cast<const __m256i*>(table)), level);
-    return _mm256_blendv_epi8(low, broadcasti(value8), _mm256_cmpgt_epi32(level, broadcasti(7)));
+    return _mm256_blendv_epi8(low, broadcasti(value8), isLevel8);
 }
 
-AVX2 inline __m256i addressAxis(__m256i i, __m256i mask, bool clamp) {
-    if (clamp) return _mm256_min_epi32(_mm256_max_epi32(i, _mm256_setzero_si256()), mask);
+AVX2 INLINE __m256i addressAxis(const Vectors& c, __m256i i, __m256i mask, bool clamp) {
+    if (clamp) return _mm256_min_epi32(_mm256_max_epi32(i, c.izero), mask);
+    return _mm256_and_si256(i, mask);
+}
+// The first of two neighbouring texels: wrapped, or clamped to -1 .. size - 1 where the border
+// of the decoded copy supplies the clamped neighbour.
+AVX2 INLINE __m256i addressPair(const Vectors& c, __m256i i, __m256i mask, bool clamp) {
+    if (clamp) return _mm256_min_epi32(_mm256_max_epi32(i, c.minusOne), mask);
     return _mm256_and_si256(i, mask);
 }
 
-AVX2 inline __m256i gatherTexels(const std::uint32_t* texels, __m256i index) {
-    alignas(32) std::int32_t at[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
-    __m128i lo = _mm_cvtsi32_si128(int(texels[at[0]]));
-    __m128i hi = _mm_cvtsi32_si128(int(texels[at[4]]));
-    lo = _mm_insert_epi32(lo, int(texels[at[1]]), 1);
-    hi = _mm_insert_epi32(hi, int(texels[at[5]]), 1);
-    lo = _mm_insert_epi32(lo, int(texels[at[2]]), 2);
-    hi = _mm_insert_epi32(hi, int(texels[at[6]]), 2);
-    lo = _mm_insert_epi32(lo, int(texels[at[3]]), 3);
-    hi = _mm_insert_epi32(hi, int(texels[at[7]]), 3);
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+// The entry indices of eight lanes, two at a time in general registers.
+struct LaneIndices {
+    std::uint64_t i01, i23, i45, i67;
+};
+AVX2 INLINE LaneIndices laneIndices(__m256i index) {
+    const __m128i lo = _mm256_castsi256_si128(index), hi = _mm256_extracti128_si256(index, 1);
+    return {std::uint64_t(_mm_cvtsi128_si64(lo)), std::uint64_t(_mm_extract_epi64(lo, 1)),
+            std::uint64_t(_mm_cvtsi128_si64(hi)), std::uint64_t(_mm_extract_epi64(hi, 1))};
+}
+inline std::int32_t first(std::uint64_t two) {
+    return std::int32_t(two);
+}
+inline std::int32_t second(std::uint64_t two) {
+    return std::int32_t(two >> 32);
 }
 
-// The two side-by-side texels starting at each lane's index: first and second of each pair.
-AVX2 inline void gatherPairs(const std::uint32_t* texels, __m256i index, __m256i* first,
-                             __m256i* second) {
-    // Plain loads beat the gather instruction on the processors at hand: each lane's pair is
-    // one 64-bit load.
-    alignas(32) std::int32_t at[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
-    auto two = [texels](std::int32_t a, std::int32_t b) {
-        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + a)),
-                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + b)));
-    };
-    const __m256 lo = _mm256_castsi256_ps(
-        _mm256_inserti128_si256(_mm256_castsi128_si256(two(at[0], at[1])), two(at[2], at[3]), 1));
-    const __m256 hi = _mm256_castsi256_ps(
-        _mm256_inserti128_si256(_mm256_castsi128_si256(two(at[4], at[5])), two(at[6], at[7]), 1));
-    // Lanes come out as 0 1 4 5 | 2 3 6 7; put them back in order.
-    *first = _mm256_permute4x64_epi64(
-        _mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))), 0xD8);
-    *second = _mm256_permute4x64_epi64(
-        _mm256_castps_si256(_mm256_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1))), 0xD8);
+// The texel of each lane's entry (point sampling).
+AVX2 INLINE __m256i gatherTexels(const std::uint64_t* entries, __m256i index) {
+    const LaneIndices at = laneIndices(index);
+    auto texel = [entries](std::int32_t i) { return int(std::uint32_t(entries[i])); };
+    __m128i l = _mm_cvtsi32_si128(texel(first(at.i01))),
+            h = _mm_cvtsi32_si128(texel(first(at.i45)));
+    l = _mm_insert_epi32(l, texel(second(at.i01)), 1);
+    h = _mm_insert_epi32(h, texel(second(at.i45)), 1);
+    l = _mm_insert_epi32(l, texel(first(at.i23)), 2);
+    h = _mm_insert_epi32(h, texel(first(at.i67)), 2);
+    l = _mm_insert_epi32(l, texel(second(at.i23)), 3);
+    h = _mm_insert_epi32(h, texel(second(at.i67)), 3);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(l), h, 1);
+}
+
+// Lane i's footprint in the low half and lane i + 4's in the high half.
+AVX2 INLINE __m256i twoFootprints(const std::uint64_t* entries, std::int32_t low,
+                                  std::int32_t high) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + low));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + high));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
+}
+
+// The four texels a bilinear filter reads at each lane's entry: (x, y), (x + 1, y), (x, y + 1)
+// and (x + 1, y + 1). Each footprint is one 16-byte load; a transpose puts each texel of the
+// eight footprints in lane order. Plain loads beat the gather instruction here.
+AVX2 INLINE void gatherFootprints(const std::uint64_t* entries, __m256i index, __m256i* t00,
+                                  __m256i* t10, __m256i* t01, __m256i* t11) {
+    const LaneIndices at = laneIndices(index);
+    // Footprint texels are (x, y), (x, y + 1), (x + 1, y), (x + 1, y + 1).
+    const __m256i a = twoFootprints(entries, first(at.i01), first(at.i45));
+    const __m256i b = twoFootprints(entries, second(at.i01), second(at.i45));
+    const __m256i c = twoFootprints(entries, first(at.i23), first(at.i67));
+    const __m256i d = twoFootprints(entries, second(at.i23), second(at.i67));
+    const __m256i ab0 = _mm256_unpacklo_epi32(a, b), ab1 = _mm256_unpackhi_epi32(a, b);
+    const __m256i cd0 = _mm256_unpacklo_epi32(c, d), cd1 = _mm256_unpackhi_epi32(c, d);
+    *t00 = _mm256_unpacklo_epi64(ab0, cd0);
+    *t01 = _mm256_unpackhi_epi64(ab0, cd0);
+    *t10 = _mm256_unpacklo_epi64(ab1, cd1);
+    *t11 = _mm256_unpackhi_epi64(ab1, cd1);
 }
 
 // (x0 * (256 - w) + x1 * w) >> 8 on pairs; w and inverse are weights in both halves.
-AVX2 inline __m256i lerpPair(__m256i x0, __m256i x1, __m256i w, __m256i inverse) {
+AVX2 INLINE __m256i lerpPair(__m256i x0, __m256i x1, __m256i w, __m256i inverse) {
     return _mm256_srli_epi16(
         _mm256_add_epi16(_mm256_mullo_epi16(x0, inverse), _mm256_mullo_epi16(x1, w)), 8);
 }
 
-AVX2 inline __m256i lowPairs(__m256i argb) {
-    return _mm256_and_si256(argb, broadcasti(0x00FF00FF));
+// Red|blue and alpha|green of 0xAARRGGBB texels.
+AVX2 INLINE __m256i lowPairs(const Vectors& c, __m256i argb) {
+    return _mm256_and_si256(argb, c.pairMask);
 }
-AVX2 inline __m256i highPairs(__m256i argb) {
-    return _mm256_and_si256(_mm256_srli_epi32(argb, 8), broadcasti(0x00FF00FF));
+AVX2 INLINE __m256i highPairs(__m256i argb) {
+    return _mm256_srli_epi16(argb, 8);
 }
 
 struct Pairs {
     __m256i rb, ag;
 };
 
-enum TextureMode { kNoTexture, kPointSampled, kBilinear };
+// The level of each lane from its rate of change of texel coordinates, as lodFromRho2: half
+// the exponent of rho2, rounded up, counted from the float's biased exponent (an arithmetic
+// shift makes a negative rho2 come out below zero, so level 0; NaN lanes are cleared).
+AVX2 INLINE __m256i levelOfLanes(const Vectors& c, __m256 s, __m256 t, __m256 invW) {
+    const __m256 dsdx = _mm256_mul_ps(_mm256_sub_ps(c.sdx, _mm256_mul_ps(s, c.wdx)), invW);
+    const __m256 dtdx = _mm256_mul_ps(_mm256_sub_ps(c.tdx, _mm256_mul_ps(t, c.wdx)), invW);
+    const __m256 dsdy = _mm256_mul_ps(_mm256_sub_ps(c.sdy, _mm256_mul_ps(s, c.wdy)), invW);
+    const __m256 dtdy = _mm256_mul_ps(_mm256_sub_ps(c.tdy, _mm256_mul_ps(t, c.wdy)), invW);
+    const __m256 rx = _mm256_add_ps(_mm256_mul_ps(dsdx, dsdx), _mm256_mul_ps(dtdx, dtdx));
+    const __m256 ry = _mm256_add_ps(_mm256_mul_ps(dsdy, dsdy), _mm256_mul_ps(dtdy, dtdy));
+    const __m256 rho2 = _mm256_mul_ps(_mm256_max_ps(rx, ry), c.texScale2);
+    __m256i level = _mm256_srai_epi32(
+        _mm256_sub_epi32(_mm256_srai_epi32(_mm256_castps_si256(rho2), 23), c.lodBias), 1);
+    level = _mm256_and_si256(level, _mm256_castps_si256(_mm256_cmp_ps(rho2, rho2, _CMP_ORD_Q)));
+    return _mm256_min_epi32(_mm256_max_epi32(level, c.izero), c.lastLevel);
+}
 
-// The texel of each lane as red|blue and alpha|green pairs.
-template <int Mode, bool Mip>
-AVX2 inline __attribute__((always_inline)) Pairs sampleTexture(const FastConfig& k,
-                                                               const TriangleSetup& su, __m256 s,
-                                                               __m256 t, __m256 invW) {
-    __m256i level = _mm256_setzero_si256();
-    __m256 scale = broadcast(k.texScale);
-    __m256i widthMask, heightMask, stride, base;
-    if (Mip) {
-        const __m256 dsdx = _mm256_mul_ps(
-            _mm256_sub_ps(broadcast(su.s.dx), _mm256_mul_ps(s, broadcast(su.w.dx))), invW);
-        const __m256 dtdx = _mm256_mul_ps(
-            _mm256_sub_ps(broadcast(su.t.dx), _mm256_mul_ps(t, broadcast(su.w.dx))), invW);
-        const __m256 dsdy = _mm256_mul_ps(
-            _mm256_sub_ps(broadcast(su.s.dy), _mm256_mul_ps(s, broadcast(su.w.dy))), invW);
-        const __m256 dtdy = _mm256_mul_ps(
-            _mm256_sub_ps(broadcast(su.t.dy), _mm256_mul_ps(t, broadcast(su.w.dy))), invW);
-        const __m256 rx = _mm256_add_ps(_mm256_mul_ps(dsdx, dsdx), _mm256_mul_ps(dtdx, dtdx));
-        const __m256 ry = _mm256_add_ps(_mm256_mul_ps(dsdy, dsdy), _mm256_mul_ps(dtdy, dtdy));
-        const __m256 rho2 = _mm256_mul_ps(_mm256_max_ps(rx, ry), broadcast(k.texScale2));
-        const __m256i exponent = _mm256_sub_epi32(
-            _mm256_and_si256(_mm256_srli_epi32(_mm256_castps_si256(rho2), 23), broadcasti(0x1FF)),
-            broadcasti(127));
-        level = _mm256_srai_epi32(_mm256_add_epi32(exponent, broadcasti(1)), 1);
-        // Negative or NaN: no minification.
-        level = _mm256_andnot_si256(_mm256_cmpgt_epi32(exponent, broadcasti(0x100 - 128)), level);
-        level = _mm256_min_epi32(_mm256_max_epi32(level, _mm256_setzero_si256()),
-                                 broadcasti(k.levels - 1));
-        // texScale / 2^level, exactly, by lowering the exponent.
-        scale = _mm256_castsi256_ps(
-            _mm256_sub_epi32(_mm256_castps_si256(scale), _mm256_slli_epi32(level, 23)));
-        widthMask = levelLookup(k.widthMask, k.widthMask8, level);
-        heightMask = levelLookup(k.heightMask, k.heightMask8, level);
-        stride = levelLookup(k.stride, k.stride8, level);
-        base = levelLookup(k.base, k.base8, level);
+// Steps over the N groups of pixels a kernel shades together. Two independent groups in one
+// instruction stream keep the processor's units busy where one group's long chain of
+// dependent steps would leave them waiting.
+#define EACH(j) _Pragma("GCC unroll 2") for (int j = 0; j < N; ++j)
+
+// The texel of each lane of N groups as red|blue and alpha|green pairs.
+template <int Tex, int Level, int N>
+AVX2 INLINE void sampleTexture(const FastConfig& k, const Vectors& c, bool safe, const __m256* s,
+                               const __m256* t, const __m256* invW, Pairs* tex) {
+    __m256 scale[N], scale256[N];
+    __m256i widthMask[N], heightMask[N], stride[N], base[N];
+    EACH(j) {
+        if (Level == kPerPixelLevel) {
+            const __m256i level = levelOfLanes(c, s[j], t[j], invW[j]);
+            // texScale / 2^level, exactly, by lowering the exponent.
+            const __m256i down = _mm256_slli_epi32(level, 23);
+            scale[j] = _mm256_castsi256_ps(_mm256_sub_epi32(_mm256_castps_si256(c.texScale), down));
+            scale256[j] =
+                _mm256_castsi256_ps(_mm256_sub_epi32(_mm256_castps_si256(c.texScale256), down));
+            const __m256i isLevel8 = _mm256_cmpgt_epi32(level, c.seven);
+            widthMask[j] = levelLookup(k.widthMask, k.widthMask8, level, isLevel8);
+            heightMask[j] = levelLookup(k.heightMask, k.heightMask8, level, isLevel8);
+            stride[j] = levelLookup(k.stride, k.stride8, level, isLevel8);
+            base[j] = levelLookup(k.base, k.base8, level, isLevel8);
+        } else {
+            scale[j] = c.scale;
+            scale256[j] = c.scale256;
+            widthMask[j] = c.widthMask;
+            heightMask[j] = c.heightMask;
+            stride[j] = c.stride;
+            base[j] = c.base;
+        }
+    }
+    if (Tex == kPointSampled) {
+        // Limits keep the float-to-integer steps exact.
+        EACH(j) {
+            const __m256 u = _mm256_mul_ps(s[j], scale[j]), v = _mm256_mul_ps(t[j], scale[j]);
+            const __m256i x = addressAxis(c,
+                                          _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_min_ps(
+                                              _mm256_max_ps(u, c.minusLimit), c.limit))),
+                                          widthMask[j], k.clampS);
+            const __m256i y = addressAxis(c,
+                                          _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_min_ps(
+                                              _mm256_max_ps(v, c.minusLimit), c.limit))),
+                                          heightMask[j], k.clampT);
+            const __m256i texel = gatherTexels(
+                k.entries,
+                _mm256_add_epi32(base[j], _mm256_add_epi32(_mm256_mullo_epi32(y, stride[j]), x)));
+            tex[j] = {lowPairs(c, texel), highPairs(texel)};
+        }
+        return;
+    }
+    // Texel centres sit at half-integers: the first texel of the footprint is floor(u - 0.5)
+    // and the weight of the second the next eight bits of u - 0.5.
+    __m256i iu[N], iv[N], fu[N], fv[N];
+    if (safe) {
+        // In 1/256 texels the same numbers are one floor: scaling by 256 commutes with the
+        // roundings of s * scale and of the subtraction, and with |u| below 2^22 no limit acts.
+        __m256 u[N], v[N];
+        EACH(j) {
+            u[j] = _mm256_floor_ps(_mm256_sub_ps(_mm256_mul_ps(s[j], scale256[j]), c.f128));
+            v[j] = _mm256_floor_ps(_mm256_sub_ps(_mm256_mul_ps(t[j], scale256[j]), c.f128));
+        }
+        EACH(j) {
+            const __m256i u256 = _mm256_cvttps_epi32(u[j]), v256 = _mm256_cvttps_epi32(v[j]);
+            iu[j] = _mm256_srai_epi32(u256, 8);
+            iv[j] = _mm256_srai_epi32(v256, 8);
+            fu[j] = _mm256_and_si256(u256, c.lowMask);
+            fv[j] = _mm256_and_si256(v256, c.lowMask);
+        }
     } else {
-        widthMask = broadcasti(k.widthMask[0]);
-        heightMask = broadcasti(k.heightMask[0]);
-        stride = broadcasti(k.stride[0]);
-        base = broadcasti(k.base[0] + 1);
+        // Limits keep the float-to-integer steps exact.
+        EACH(j) {
+            __m256 u = _mm256_mul_ps(s[j], scale[j]), v = _mm256_mul_ps(t[j], scale[j]);
+            u = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(u, c.half), c.minusLimit), c.limit);
+            v = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(v, c.half), c.minusLimit), c.limit);
+            const __m256 u0 = _mm256_floor_ps(u), v0 = _mm256_floor_ps(v);
+            fu[j] = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(u, u0), c.f256));
+            fv[j] = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(v, v0), c.f256));
+            iu[j] = _mm256_cvttps_epi32(u0);
+            iv[j] = _mm256_cvttps_epi32(v0);
+        }
     }
-    if (Mip) base = _mm256_add_epi32(base, broadcasti(1));  // the border texel before each row
-    __m256 u = _mm256_mul_ps(s, scale), v = _mm256_mul_ps(t, scale);
-    const float limit = 8388608.0f;
-    if (Mode == kPointSampled) {
-        const __m256i x = addressAxis(
-            _mm256_cvttps_epi32(_mm256_floor_ps(clampf(u, -limit, limit))), widthMask, k.clampS);
-        const __m256i y = addressAxis(
-            _mm256_cvttps_epi32(_mm256_floor_ps(clampf(v, -limit, limit))), heightMask, k.clampT);
-        const __m256i texel = gatherTexels(
-            k.texels, _mm256_add_epi32(base, _mm256_add_epi32(_mm256_mullo_epi32(y, stride), x)));
-        return {lowPairs(texel), highPairs(texel)};
+    __m256i index[N];
+    EACH(j) {
+        const __m256i x0 = addressPair(c, iu[j], widthMask[j], k.clampS);
+        const __m256i y0 = addressPair(c, iv[j], heightMask[j], k.clampT);
+        index[j] =
+            _mm256_add_epi32(_mm256_add_epi32(base[j], x0), _mm256_mullo_epi32(y0, stride[j]));
     }
-    u = clampf(_mm256_sub_ps(u, broadcast(0.5f)), -limit, limit);
-    v = clampf(_mm256_sub_ps(v, broadcast(0.5f)), -limit, limit);
-    const __m256 u0 = _mm256_floor_ps(u), v0 = _mm256_floor_ps(v);
-    const __m256i fu = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(u, u0), broadcast(256.0f)));
-    const __m256i fv = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(v, v0), broadcast(256.0f)));
-    const __m256i iu = _mm256_cvttps_epi32(u0), iv = _mm256_cvttps_epi32(v0);
-    const __m256i one = broadcasti(1);
-    // The pair starts at the first texel: wrapped, or clamped to -1 .. width - 1 where the row
-    // borders supply the clamped neighbour.
-    const __m256i x0 =
-        k.clampS ? _mm256_min_epi32(_mm256_max_epi32(iu, _mm256_set1_epi32(-1)), widthMask)
-                 : _mm256_and_si256(iu, widthMask);
-    const __m256i row0 =
-        _mm256_add_epi32(_mm256_add_epi32(base, x0),
-                         _mm256_mullo_epi32(addressAxis(iv, heightMask, k.clampT), stride));
-    const __m256i row1 = _mm256_add_epi32(
-        _mm256_add_epi32(base, x0),
-        _mm256_mullo_epi32(addressAxis(_mm256_add_epi32(iv, one), heightMask, k.clampT), stride));
-    __m256i t00, t10, t01, t11;
-    gatherPairs(k.texels, row0, &t00, &t10);
-    gatherPairs(k.texels, row1, &t01, &t11);
-    const __m256i w256 = broadcasti(0x01000100);
-    const __m256i wu = both(fu), wv = both(fv);
-    const __m256i iu2 = _mm256_sub_epi16(w256, wu), iv2 = _mm256_sub_epi16(w256, wv);
-    const __m256i topRB = lerpPair(lowPairs(t00), lowPairs(t10), wu, iu2);
-    const __m256i bottomRB = lerpPair(lowPairs(t01), lowPairs(t11), wu, iu2);
-    const __m256i topAG = lerpPair(highPairs(t00), highPairs(t10), wu, iu2);
-    const __m256i bottomAG = lerpPair(highPairs(t01), highPairs(t11), wu, iu2);
-    return {lerpPair(topRB, bottomRB, wv, iv2), lerpPair(topAG, bottomAG, wv, iv2)};
+    __m256i t00[N], t10[N], t01[N], t11[N];
+    EACH(j) gatherFootprints(k.entries, index[j], &t00[j], &t10[j], &t01[j], &t11[j]);
+    __m256i wu[N], wv[N], ru[N], rv[N];
+    EACH(j) {
+        wu[j] = both(fu[j]);
+        wv[j] = both(fv[j]);
+        ru[j] = _mm256_sub_epi16(c.pair256, wu[j]);
+        rv[j] = _mm256_sub_epi16(c.pair256, wv[j]);
+    }
+    __m256i topRB[N], bottomRB[N], topAG[N], bottomAG[N];
+    EACH(j) {
+        topRB[j] = lerpPair(lowPairs(c, t00[j]), lowPairs(c, t10[j]), wu[j], ru[j]);
+        bottomRB[j] = lerpPair(lowPairs(c, t01[j]), lowPairs(c, t11[j]), wu[j], ru[j]);
+    }
+    EACH(j) {
+        topAG[j] = lerpPair(highPairs(t00[j]), highPairs(t10[j]), wu[j], ru[j]);
+        bottomAG[j] = lerpPair(highPairs(t01[j]), highPairs(t11[j]), wu[j], ru[j]);
+    }
+    EACH(j) {
+        tex[j] = {lerpPair(topRB[j], bottomRB[j], wv[j], rv[j]),
+                  lerpPair(topAG[j], bottomAG[j], wv[j], rv[j])};
+    }
 }
 
 // The alpha of alpha|green pairs in both halves.
-AVX2 inline __m256i alphaOfPairs(const Pairs& p) {
+AVX2 INLINE __m256i alphaOfPairs(const Pairs& p) {
     return both(_mm256_srli_epi32(p.ag, 16));
 }
 
-// x * f / 255 rounded, on pairs of 0..255 values.
-AVX2 inline __m256i mul255Pair(__m256i x, __m256i f) {
-    const __m256i t = _mm256_add_epi16(_mm256_mullo_epi16(x, f), broadcasti(0x00800080));
-    return _mm256_srli_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), 8);
+// x * f / 255 rounded, on pairs of 0..255 values: with t = x * f + 128, mul255's
+// (t + (t >> 8)) >> 8 equals (t * 257) >> 16 for every such t, one high multiply.
+AVX2 INLINE __m256i mul255Pair(const Vectors& c, __m256i x, __m256i f) {
+    return _mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(x, f), c.pairRound), c.m257);
 }
 // The same for signed -255..255 values, symmetric about zero.
-AVX2 inline __m256i mul255SignedPair(__m256i d, __m256i f) {
-    return _mm256_sign_epi16(mul255Pair(_mm256_abs_epi16(d), f), d);
+AVX2 INLINE __m256i mul255SignedPair(const Vectors& c, __m256i d, __m256i f) {
+    return _mm256_sign_epi16(mul255Pair(c, _mm256_abs_epi16(d), f), d);
 }
 
 struct CombineInputs {
     __m256i local, other, localAlpha, otherAlpha, textureAlpha;  // pairs
 };
 
-AVX2 inline __m256i factorPair(int factor, const CombineInputs& in) {
-    const __m256i ones = broadcasti(0x00FF00FF);
+AVX2 INLINE __m256i factorPair(const Vectors& c, int factor, const CombineInputs& in) {
+    const __m256i ones = c.pairMask;
     switch (factor) {
         case GR_COMBINE_FACTOR_ZERO:
             return _mm256_setzero_si256();
@@ -406,11 +641,10 @@ AVX2 inline __m256i factorPair(int factor, const CombineInputs& in) {
     }
 }
 
-AVX2 inline __attribute__((always_inline)) __m256i combinePair(const Combine& c,
-                                                               const CombineInputs& in) {
-    const __m256i f = factorPair(c.factor, in);
+AVX2 INLINE __m256i combinePair(const Vectors& c, const Combine& cc, const CombineInputs& in) {
+    const __m256i f = factorPair(c, cc.factor, in);
     __m256i v;
-    switch (c.function) {
+    switch (cc.function) {
         case GR_COMBINE_FUNCTION_ZERO:
             v = _mm256_setzero_si256();
             break;
@@ -421,42 +655,42 @@ AVX2 inline __attribute__((always_inline)) __m256i combinePair(const Combine& c,
             v = in.localAlpha;
             break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER:
-            v = mul255Pair(in.other, f);
+            v = mul255Pair(c, in.other, f);
             break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL:
-            v = _mm256_add_epi16(mul255Pair(in.other, f), in.local);
+            v = _mm256_add_epi16(mul255Pair(c, in.other, f), in.local);
             break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA:
-            v = _mm256_add_epi16(mul255Pair(in.other, f), in.localAlpha);
+            v = _mm256_add_epi16(mul255Pair(c, in.other, f), in.localAlpha);
             break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL:
-            v = mul255SignedPair(_mm256_sub_epi16(in.other, in.local), f);
+            v = mul255SignedPair(c, _mm256_sub_epi16(in.other, in.local), f);
             break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL:
-            v = _mm256_add_epi16(mul255SignedPair(_mm256_sub_epi16(in.other, in.local), f),
+            v = _mm256_add_epi16(mul255SignedPair(c, _mm256_sub_epi16(in.other, in.local), f),
                                  in.local);
             break;
         case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL_ALPHA:
-            v = _mm256_add_epi16(mul255SignedPair(_mm256_sub_epi16(in.other, in.local), f),
+            v = _mm256_add_epi16(mul255SignedPair(c, _mm256_sub_epi16(in.other, in.local), f),
                                  in.localAlpha);
             break;
         case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL:
-            v = _mm256_sub_epi16(in.local, mul255Pair(in.local, f));
+            v = _mm256_sub_epi16(in.local, mul255Pair(c, in.local, f));
             break;
         case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA:
-            v = _mm256_sub_epi16(in.localAlpha, mul255Pair(in.local, f));
+            v = _mm256_sub_epi16(in.localAlpha, mul255Pair(c, in.local, f));
             break;
         default:
             v = _mm256_setzero_si256();
             break;
     }
-    v = _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), broadcasti(0x00FF00FF));
-    if (c.invert) v = _mm256_xor_si256(v, broadcasti(0x00FF00FF));
+    v = _mm256_min_epi16(_mm256_max_epi16(v, c.izero), c.pairMask);
+    if (cc.invert) v = _mm256_xor_si256(v, c.pairMask);
     return v;
 }
 
-AVX2 inline __m256i blendFactorPair(int factor, __m256i src, __m256i srcAlpha) {
-    const __m256i ones = broadcasti(0x00FF00FF);
+AVX2 INLINE __m256i blendFactorPair(const Vectors& c, int factor, __m256i src, __m256i srcAlpha) {
+    const __m256i ones = c.pairMask;
     switch (factor) {
         case GR_BLEND_SRC_ALPHA:
             return srcAlpha;
@@ -474,182 +708,303 @@ AVX2 inline __m256i blendFactorPair(int factor, __m256i src, __m256i srcAlpha) {
     }
 }
 
-AVX2 inline __m256i blendPair(int srcFactor, int dstFactor, __m256i src, __m256i dst,
-                              __m256i srcAlpha) {
-    const __m256i ones = broadcasti(0x00FF00FF);
-    if (srcFactor == GR_BLEND_ONE && dstFactor == GR_BLEND_ZERO) return src;
+AVX2 INLINE __m256i blendPair(const Vectors& c, int srcFactor, int dstFactor, __m256i src,
+                              __m256i dst, __m256i srcAlpha) {
     if (srcFactor == GR_BLEND_ONE && dstFactor == GR_BLEND_ONE)
-        return _mm256_min_epi16(_mm256_add_epi16(src, dst), ones);
-    const __m256i s = mul255Pair(src, blendFactorPair(srcFactor, src, srcAlpha));
-    const __m256i d = mul255Pair(dst, blendFactorPair(dstFactor, src, srcAlpha));
-    return _mm256_min_epi16(_mm256_add_epi16(s, d), ones);
+        return _mm256_min_epi16(_mm256_add_epi16(src, dst), c.pairMask);
+    const __m256i s = mul255Pair(c, src, blendFactorPair(c, srcFactor, src, srcAlpha));
+    const __m256i d = mul255Pair(c, dst, blendFactorPair(c, dstFactor, src, srcAlpha));
+    return _mm256_min_epi16(_mm256_add_epi16(s, d), c.pairMask);
 }
 
-// The ordered dither of the tables, in arithmetic: k is the largest step whose expansion is at
-// most c; round up where 32 * (c - expand(k)) > threshold * (expand(k + 1) - expand(k)).
-AVX2 inline __m256i expand5Pair(__m256i k) {
+AVX2 INLINE __m256i expand5Pair(__m256i k) {
     return _mm256_or_si256(_mm256_slli_epi16(k, 3), _mm256_srli_epi16(k, 2));
 }
-AVX2 inline __m256i expand6Pair(__m256i k) {
+AVX2 INLINE __m256i expand6Pair(__m256i k) {
     return _mm256_or_si256(_mm256_slli_epi16(k, 2), _mm256_srli_epi16(k, 4));
 }
-AVX2 inline __m256i dither5(__m256i c, __m256i threshold) {
-    __m256i k = _mm256_srli_epi16(c, 3);
-    k = _mm256_add_epi16(k, _mm256_cmpgt_epi16(expand5Pair(k), c));
-    const __m256i e = expand5Pair(k);
-    const __m256i gap = _mm256_sub_epi16(expand5Pair(_mm256_add_epi16(k, _mm256_set1_epi16(1))), e);
-    const __m256i up = _mm256_cmpgt_epi16(_mm256_slli_epi16(_mm256_sub_epi16(c, e), 5),
-                                          _mm256_mullo_epi16(threshold, gap));
-    return _mm256_sub_epi16(k, up);
+
+// The ordered dither of the tables in three operations: for every matrix position m the table
+// of a 5-bit channel is (c * 31 + add5[m]) >> 8, that of the 6-bit channel (c * 63 + add6[m])
+// >> 8. The addends are the smallest that reach each table's steps; the check below proves the
+// formula equal to the tables for every position and value.
+struct DitherAddends {
+    int five[16], six[16];
+};
+constexpr DitherAddends makeDitherAddends() {
+    DitherAddends d{};
+    for (int m = 0; m < 16; ++m) {
+        int five = 0, six = 0;
+        for (int c = 0; c < 256; ++c) {
+            five = std::max(five, dither.five[m][c] * 256 - c * 31);
+            six = std::max(six, dither.six[m][c] * 256 - c * 63);
+        }
+        d.five[m] = five;
+        d.six[m] = six;
+    }
+    return d;
 }
-AVX2 inline __m256i dither6(__m256i c, __m256i threshold) {
-    __m256i k = _mm256_srli_epi16(c, 2);
-    k = _mm256_add_epi16(k, _mm256_cmpgt_epi16(expand6Pair(k), c));
-    const __m256i e = expand6Pair(k);
-    const __m256i gap = _mm256_sub_epi16(expand6Pair(_mm256_add_epi16(k, _mm256_set1_epi16(1))), e);
-    const __m256i up = _mm256_cmpgt_epi16(_mm256_slli_epi16(_mm256_sub_epi16(c, e), 5),
-                                          _mm256_mullo_epi16(threshold, gap));
-    return _mm256_sub_epi16(k, up);
+constexpr DitherAddends kDitherAddends = makeDitherAddends();
+constexpr bool ditherFormulaMatchesTables() {
+    for (int m = 0; m < 16; ++m)
+        for (int c = 0; c < 256; ++c)
+            if ((c * 31 + kDitherAddends.five[m]) >> 8 != dither.five[m][c] ||
+                (c * 63 + kDitherAddends.six[m]) >> 8 != dither.six[m][c])
+                return false;
+    return true;
+}
+static_assert(ditherFormulaMatchesTables(), "the dither formula must give the dither tables");
+
+// Per row phase (y & 3) the addends of twelve columns from column phase 0, so that eight lanes
+// can start at any phase: red|blue pairs and green (in the low half).
+struct DitherRows {
+    std::int32_t rb[4][12];
+    std::int32_t g[4][12];
+};
+constexpr DitherRows makeDitherRows() {
+    DitherRows t{};
+    for (int r = 0; r < 4; ++r)
+        for (int i = 0; i < 12; ++i) {
+            const int m = r * 4 + (i & 3);
+            t.rb[r][i] = kDitherAddends.five[m] << 16 | kDitherAddends.five[m];
+            t.g[r][i] = kDitherAddends.six[m];
+        }
+    return t;
+}
+constexpr DitherRows kDitherRows = makeDitherRows();
+
+// 5-6-5 pixels from red|blue pairs and green (low half) of 0..255.
+AVX2 INLINE __m256i ditherToPixels(const Vectors& c, __m256i rb, __m256i g, __m256i addRB,
+                                   __m256i addG) {
+    const __m256i rb5 =
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(rb, c.ditherMul5), addRB), 8);
+    const __m256i g6 = _mm256_srli_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi16(_mm256_and_si256(g, c.lowMask), c.ditherMul6), addG),
+        8);
+    // Red comes down from the top half to bits 11..15; blue's shifted copy is all zero.
+    return _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(rb5, 5), _mm256_slli_epi32(g6, 5)),
+                           _mm256_and_si256(rb5, c.five));
 }
 
-AVX2 inline __m256i load8(const std::uint16_t* p) {
+AVX2 INLINE __m256i load8(const std::uint16_t* p) {
     return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-AVX2 inline void store8(std::uint16_t* p, __m256i values, __m256i mask) {
+// Eight 16-bit values (the low halves of the lanes) where the mask, packed to 16 bits, is set.
+AVX2 INLINE void store8(std::uint16_t* p, __m256i values, __m128i mask16) {
     const __m128i packed =
         _mm_packus_epi32(_mm256_castsi256_si128(values), _mm256_extracti128_si256(values, 1));
-    const __m128i m =
-        _mm_packs_epi32(_mm256_castsi256_si128(mask), _mm256_extracti128_si256(mask, 1));
     const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_blendv_epi8(old, packed, m));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_blendv_epi8(old, packed, mask16));
 }
 
-// 2M + 1 for the dither matrix entries of a row, repeated so that eight lanes can start at
-// any column phase.
-struct ThresholdRows {
-    std::int32_t row[4][12];
-};
-constexpr ThresholdRows makeThresholds() {
-    ThresholdRows t{};
-    for (int r = 0; r < 4; ++r)
-        for (int i = 0; i < 12; ++i) t.row[r][i] = 2 * ditherMatrix[r * 4 + (i & 3)] + 1;
-    return t;
-}
-constexpr ThresholdRows kThresholds = makeThresholds();
+// Shades N groups of eight pixels of a row, [x, x + 8 N), whose colour and depth live at `color`
+// and `depth`, group j at offsets fx[j] from the triangle's reference pixel; only lanes set in
+// `valid` are written.
+template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma, int N>
+AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, const Vectors& c,
+                             const RowState& row, const __m256* fx, std::uint16_t* color,
+                             std::uint16_t* depth, const __m256i* valid) {
+    __m256i mask[N];
+    EACH(j) mask[j] = valid[j];
 
-// Shades pixels [x, x + 8) of row y whose colour and depth live at `color` and `depth`; only
-// lanes set in `valid` are written.
-template <int Mode, bool Mip>
-AVX2 inline __attribute__((always_inline)) void shadeGroup(const FastConfig& k,
-                                                           const TriangleSetup& su, int x, int y,
-                                                           const RowValues& rv,
-                                                           std::uint16_t* color,
-                                                           std::uint16_t* depth, __m256i valid) {
-    const __m256 fx = _mm256_cvtepi32_ps(
-        _mm256_add_epi32(broadcasti(x - su.xRef), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)));
-    __m256i mask = valid;
-
-    __m256 w = _mm256_setzero_ps();
+    __m256 w[N];
+    EACH(j) w[j] = c.zero;
     bool haveW = false;
-    __m256i depthValue = _mm256_setzero_si256();
-    if (k.depthOn) {
-        if (k.depthWBuffer) {
-            w = evalPlane(su.w, rv.w, fx);
-            haveW = true;
-            depthValue = wDepthVector(w);
+    __m256i depthValue[N];
+    EACH(j) depthValue[j] = c.izero;
+    if (Depth == kWLessWrite || k.depthOn) {
+        if (Depth == kWLessWrite || k.depthWBuffer) {
+            if (Flat) {
+                EACH(j) depthValue[j] = c.flatDepth;
+            } else {
+                EACH(j) {
+                    w[j] = evalPlane(row.w, c.wdx, fx[j]);
+                    depthValue[j] = wDepthVector(c, w[j]);
+                }
+                haveW = true;
+            }
         } else {
-            depthValue = _mm256_cvttps_epi32(clampf(evalPlane(su.z, rv.z, fx), 0.0f, 65535.0f));
+            EACH(j) {
+                depthValue[j] = _mm256_cvttps_epi32(
+                    _mm256_min_ps(_mm256_max_ps(evalPlane(row.z, c.zdx, fx[j]), c.zero), c.f65535));
+            }
         }
-        mask = _mm256_and_si256(mask, depthPass(k.depthFunction, depthValue, load8(depth)));
-        if (_mm256_testz_si256(mask, mask)) return;
+        __m256i any = c.izero;
+        EACH(j) {
+            const __m256i stored = load8(depth + 8 * j);
+            if (Depth == kWLessWrite)
+                mask[j] = _mm256_and_si256(mask[j], _mm256_cmpgt_epi32(stored, depthValue[j]));
+            else
+                mask[j] =
+                    _mm256_and_si256(mask[j], depthPass(k.depthFunction, depthValue[j], stored));
+            any = _mm256_or_si256(any, mask[j]);
+        }
+        if (_mm256_testz_si256(any, any)) return;
     }
 
-    Pairs tex{_mm256_setzero_si256(), _mm256_setzero_si256()};
-    if (Mode != kNoTexture) {
-        if (!haveW) w = evalPlane(su.w, rv.w, fx);
-        const __m256 invW = _mm256_div_ps(broadcast(1.0f), w);
-        const __m256 s = _mm256_mul_ps(evalPlane(su.s, rv.s, fx), invW);
-        const __m256 t = _mm256_mul_ps(evalPlane(su.t, rv.t, fx), invW);
-        tex = sampleTexture<Mode, Mip>(k, su, s, t, invW);
+    Pairs tex[N];
+    EACH(j) tex[j] = {c.izero, c.izero};
+    if (Tex != kNoTexture) {
+        __m256 invW[N], s[N], t[N];
+        EACH(j) {
+            if (Flat) {
+                invW[j] = c.flatInvW;
+            } else {
+                if (!haveW) w[j] = evalPlane(row.w, c.wdx, fx[j]);
+                invW[j] = _mm256_div_ps(c.one, w[j]);
+            }
+        }
+        EACH(j) {
+            s[j] = _mm256_mul_ps(evalPlane(row.s, c.sdx, fx[j]), invW[j]);
+            t[j] = _mm256_mul_ps(evalPlane(row.t, c.tdx, fx[j]), invW[j]);
+        }
+        sampleTexture<Tex, Level, N>(k, c, tc.safe, s, t, invW, tex);
     }
 
-    // Iterated colour as pairs.
-    const __m256i ir = iterated(evalPlane(su.r, rv.r, fx));
-    const __m256i ig = iterated(evalPlane(su.g, rv.g, fx));
-    const __m256i ib = iterated(evalPlane(su.b, rv.b, fx));
-    const __m256i ia =
-        k.needIteratedAlpha ? iterated(evalPlane(su.a, rv.a, fx)) : _mm256_setzero_si256();
-    const Pairs iter{_mm256_or_si256(_mm256_slli_epi32(ir, 16), ib),
-                     _mm256_or_si256(_mm256_slli_epi32(ia, 16), ig)};
-    const Pairs constant{pairOf(k.constant.r, k.constant.b), pairOf(k.constant.a, k.constant.g)};
-
-    auto select = [&](int source) -> const Pairs& {
-        if (source == GR_COMBINE_OTHER_TEXTURE) return tex;
-        if (source == GR_COMBINE_OTHER_CONSTANT) return constant;
-        return iter;
-    };
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i localAlpha = !k.needLocalAlpha ? zero
-                               : k.alpha.local == GR_COMBINE_LOCAL_CONSTANT
-                                   ? pairOf(k.constant.a, k.constant.a)
-                                   : both(ia);
-    const __m256i otherAlpha = k.needOtherAlpha ? alphaOfPairs(select(k.alpha.other)) : zero;
-    const __m256i textureAlpha = k.needTextureAlpha ? alphaOfPairs(tex) : zero;
-    const Pairs& local = k.color.local == GR_COMBINE_LOCAL_CONSTANT ? constant : iter;
-    const Pairs& other = select(k.color.other);
-
-    const __m256i lowMask = broadcasti(0xFF);
-    CombineInputs in{local.rb, other.rb, localAlpha, otherAlpha, textureAlpha};
-    const __m256i outRB = combinePair(k.color, in);
-    // Green goes through in the low half of alpha|green; the high half is not used.
-    in.local = _mm256_and_si256(local.ag, lowMask);
-    in.other = _mm256_and_si256(other.ag, lowMask);
-    const __m256i outG = _mm256_and_si256(combinePair(k.color, in), lowMask);
-
-    __m256i srcAlpha = _mm256_setzero_si256();
-    if (k.alphaNeeded) {
-        CombineInputs a{localAlpha, otherAlpha, localAlpha, otherAlpha, textureAlpha};
-        srcAlpha = combinePair(k.alpha, a);
+    // Iterated colour as pairs, as far as the combine reads it.
+    constexpr bool needRGB = Comb != kConstantColour;
+    const bool needAlpha =
+        Comb == kModulateAddAlpha || (Comb == kCombineAny && k.needIteratedAlpha);
+    Pairs iter[N];
+    __m256i ia[N];
+    EACH(j) {
+        iter[j] = {c.izero, c.izero};
+        ia[j] = c.izero;
+    }
+    if (needRGB) {
+        EACH(j) {
+            __m256i ir, ig, ib;
+            if (tc.grey) {
+                ir = ig = ib = iterated(c, evalPlane(row.r, c.rdx, fx[j]));
+            } else {
+                ir = iterated(c, evalPlane(row.r, c.rdx, fx[j]));
+                ig = iterated(c, evalPlane(row.g, c.gdx, fx[j]));
+                ib = iterated(c, evalPlane(row.b, c.bdx, fx[j]));
+            }
+            if (needAlpha)
+                ia[j] = tc.flatAlpha ? c.flatAlpha : iterated(c, evalPlane(row.a, c.adx, fx[j]));
+            iter[j] = {_mm256_or_si256(_mm256_slli_epi32(ir, 16), ib),
+                       needAlpha ? _mm256_or_si256(_mm256_slli_epi32(ia[j], 16), ig) : ig};
+        }
     }
 
-    if (k.chroma) {
-        const __m256i keyed = _mm256_and_si256(
-            _mm256_cmpeq_epi32(other.rb, pairOf(k.key.r, k.key.b)),
-            _mm256_cmpeq_epi32(_mm256_and_si256(other.ag, lowMask), broadcasti(k.key.g)));
-        mask = _mm256_andnot_si256(keyed, mask);
-        if (_mm256_testz_si256(mask, mask)) return;
+    // The combined colour: red|blue pairs and green in the low half of `g`.
+    __m256i rb[N], g[N], srcAlpha[N];
+    EACH(j) srcAlpha[j] = c.izero;
+    if (Comb == kModulateAddAlpha) {
+        EACH(j) {
+            const __m256i add = both(ia[j]);
+            rb[j] = _mm256_min_epi16(_mm256_add_epi16(mul255Pair(c, tex[j].rb, iter[j].rb), add),
+                                     c.pairMask);
+            g[j] = _mm256_min_epi16(_mm256_add_epi16(mul255Pair(c, tex[j].ag, iter[j].ag), add),
+                                    c.pairMask);
+        }
+    } else if (Comb == kModulate) {
+        EACH(j) {
+            rb[j] = mul255Pair(c, tex[j].rb, iter[j].rb);
+            g[j] = mul255Pair(c, tex[j].ag, iter[j].ag);
+        }
+    } else if (Comb == kAddTexture) {
+        EACH(j) {
+            rb[j] = _mm256_min_epi16(_mm256_add_epi16(tex[j].rb, iter[j].rb), c.pairMask);
+            g[j] = _mm256_min_epi16(_mm256_add_epi16(tex[j].ag, iter[j].ag), c.pairMask);
+        }
+    } else if (Comb == kConstantColour) {
+        EACH(j) {
+            rb[j] = c.constRB;
+            g[j] = c.constG;
+        }
+    } else {
+        bool anyLeft = false;
+        EACH(j) {
+            const Pairs constant{c.constRB, pairOf(k.constant.a, k.constant.g)};
+            auto select = [&](int source) -> const Pairs* {
+                if (source == GR_COMBINE_OTHER_TEXTURE) return &tex[j];
+                if (source == GR_COMBINE_OTHER_CONSTANT) return &constant;
+                return &iter[j];
+            };
+            const __m256i zero = c.izero;
+            const __m256i localAlpha = !k.needLocalAlpha ? zero
+                                       : k.alpha.local == GR_COMBINE_LOCAL_CONSTANT
+                                           ? pairOf(k.constant.a, k.constant.a)
+                                           : both(ia[j]);
+            const __m256i otherAlpha =
+                k.needOtherAlpha ? alphaOfPairs(*select(k.alpha.other)) : zero;
+            const __m256i textureAlpha = k.needTextureAlpha ? alphaOfPairs(tex[j]) : zero;
+            const Pairs& local = k.color.local == GR_COMBINE_LOCAL_CONSTANT ? constant : iter[j];
+            const Pairs& other = *select(k.color.other);
+
+            CombineInputs in{local.rb, other.rb, localAlpha, otherAlpha, textureAlpha};
+            rb[j] = combinePair(c, k.color, in);
+            // Green goes through in the low half of alpha|green; the high half is not used.
+            in.local = _mm256_and_si256(local.ag, c.lowMask);
+            in.other = _mm256_and_si256(other.ag, c.lowMask);
+            g[j] = combinePair(c, k.color, in);
+            if (k.alphaNeeded) {
+                CombineInputs a{localAlpha, otherAlpha, localAlpha, otherAlpha, textureAlpha};
+                srcAlpha[j] = combinePair(c, k.alpha, a);
+            }
+            if (Chroma == kChromaAny && k.chroma) {
+                const __m256i keyed = _mm256_and_si256(
+                    _mm256_cmpeq_epi32(other.rb, c.keyRB),
+                    _mm256_cmpeq_epi32(_mm256_and_si256(other.ag, c.lowMask), c.keyG));
+                mask[j] = _mm256_andnot_si256(keyed, mask[j]);
+            }
+            anyLeft = anyLeft || !_mm256_testz_si256(mask[j], mask[j]);
+        }
+        if (!anyLeft) return;
+    }
+    if (Chroma == kChromaOn) {
+        // The key is compared with the texel, the "other" colour of the texture combines.
+        __m256i any = c.izero;
+        EACH(j) {
+            const __m256i keyed = _mm256_and_si256(
+                _mm256_cmpeq_epi32(tex[j].rb, c.keyRB),
+                _mm256_cmpeq_epi32(_mm256_and_si256(tex[j].ag, c.lowMask), c.keyG));
+            mask[j] = _mm256_andnot_si256(keyed, mask[j]);
+            any = _mm256_or_si256(any, mask[j]);
+        }
+        if (_mm256_testz_si256(any, any)) return;
     }
 
-    __m256i rb = outRB, g = outG;
-    if (!(k.blendSrc == GR_BLEND_ONE && k.blendDst == GR_BLEND_ZERO)) {
-        const __m256i dst = load8(color);
-        const __m256i d5 = _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(dst, 11), 16),
-                                           _mm256_and_si256(dst, broadcasti(31)));
-        const __m256i dRB = expand5Pair(d5);
-        const __m256i d6 = _mm256_and_si256(_mm256_srli_epi32(dst, 5), broadcasti(63));
-        const __m256i dG = expand6Pair(d6);
-        rb = blendPair(k.blendSrc, k.blendDst, outRB, dRB, srcAlpha);
-        g = blendPair(k.blendSrc, k.blendDst, outG, dG, srcAlpha);
+    const bool replace = Blend == kReplace || (Blend == kBlendAny && k.blendSrc == GR_BLEND_ONE &&
+                                               k.blendDst == GR_BLEND_ZERO);
+    if (!replace) {
+        EACH(j) {
+            const __m256i dst = load8(color + 8 * j);
+            const __m256i d5 = _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(dst, 11), 16),
+                                               _mm256_and_si256(dst, c.five));
+            const __m256i dRB = expand5Pair(d5);
+            const __m256i dG = expand6Pair(_mm256_and_si256(_mm256_srli_epi32(dst, 5), c.six));
+            g[j] = _mm256_and_si256(g[j], c.lowMask);
+            if (Blend == kAdd) {
+                rb[j] = _mm256_min_epi16(_mm256_add_epi16(rb[j], dRB), c.pairMask);
+                g[j] = _mm256_min_epi16(_mm256_add_epi16(g[j], dG), c.pairMask);
+            } else {
+                rb[j] = blendPair(c, k.blendSrc, k.blendDst, rb[j], dRB, srcAlpha[j]);
+                g[j] = blendPair(c, k.blendSrc, k.blendDst, g[j], dG, srcAlpha[j]);
+            }
+        }
     }
 
-    // Threshold 2M + 1 of each lane's dither matrix position.
-    const __m256i threshold =
-        both(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(&kThresholds.row[y & 3][x & 3])));
-    const __m256i rb5 = dither5(rb, threshold);
-    const __m256i g6 = _mm256_and_si256(dither6(g, threshold), broadcasti(63));
-    const __m256i pixel =
-        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(rb5, 5), _mm256_slli_epi32(g6, 5)),
-                        _mm256_and_si256(rb5, broadcasti(31)));
-    store8(color, pixel, mask);
-    if (k.depthWrite) store8(depth, depthValue, mask);
+    EACH(j) {
+        const __m128i mask16 =
+            _mm_packs_epi32(_mm256_castsi256_si128(mask[j]), _mm256_extracti128_si256(mask[j], 1));
+        store8(color + 8 * j, ditherToPixels(c, rb[j], g[j], row.ditherRB, row.ditherG), mask16);
+        if (Depth == kWLessWrite || k.depthWrite) store8(depth + 8 * j, depthValue[j], mask16);
+    }
 }
 
-template <int Mode, bool Mip>
-AVX2 void shadeTriangleAvx2(const FastConfig& config, const TriangleSetup& setup) {
+template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma>
+AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
+                     const TriangleConsts& consts) {
     // Local copies: the pixel stores cannot touch them, so their values stay in registers.
     const FastConfig k = config;
     const TriangleSetup su = setup;
+    const TriangleConsts tc = consts;
+    Vectors c;
+    makeVectors(k, su, tc, &c);
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     std::uint16_t* const colorBuffer = backBuffer();
     std::uint16_t* const depthBuffer = board.depth.data();
@@ -658,29 +1013,187 @@ AVX2 void shadeTriangleAvx2(const FastConfig& config, const TriangleSetup& setup
         int x0, x1;
         walker.span(&x0, &x1);
         if (x0 >= x1) continue;
-        const RowValues rv = rowValues(su, float(y - su.yRef));
-        const int row = (kHeight - 1 - y) * kWidth;
-        std::uint16_t* color = colorBuffer + row;
-        std::uint16_t* depth = depthBuffer + row;
+        const float fy = float(y - su.yRef);
+        auto at = [fy](const Plane& p) { return p.c0 + p.dy * fy; };
+        RowState row;
+        row.r = broadcast(at(su.r));
+        row.g = broadcast(at(su.g));
+        row.b = broadcast(at(su.b));
+        row.a = broadcast(at(su.a));
+        row.w = broadcast(at(su.w));
+        row.z = broadcast(at(su.z));
+        row.s = broadcast(at(su.s));
+        row.t = broadcast(at(su.t));
+        row.ditherRB =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&kDitherRows.rb[y & 3][x0 & 3]));
+        row.ditherG =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&kDitherRows.g[y & 3][x0 & 3]));
+        const int offset = (kHeight - 1 - y) * kWidth;
+        std::uint16_t* color = colorBuffer + offset;
+        std::uint16_t* depth = depthBuffer + offset;
+        // Pixel offsets from the reference pixel are small integers: adding 8 stays exact.
+        __m256 fx = _mm256_add_ps(broadcast(float(x0 - su.xRef)), c.lane);
         int x = x0;
-        for (; x + 8 <= x1; x += 8)
-            shadeGroup<Mode, Mip>(k, su, x, y, rv, color + x, depth + x, _mm256_set1_epi32(-1));
+        const __m256i all[2] = {c.minusOne, c.minusOne};
+        for (; x + 16 <= x1; x += 16) {
+            const __m256 two[2] = {fx, _mm256_add_ps(fx, c.eight)};
+            shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 2>(k, tc, c, row, two,
+                                                                         color + x, depth + x, all);
+            fx = _mm256_add_ps(two[1], c.eight);
+        }
+        if (x + 8 <= x1) {
+            shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(k, tc, c, row, &fx,
+                                                                         color + x, depth + x, all);
+            x += 8;
+            fx = _mm256_add_ps(fx, c.eight);
+        }
         if (x < x1 && x + 8 <= kWidth) {
             // Lanes past the span read their pixels and store them back unchanged.
-            shadeGroup<Mode, Mip>(k, su, x, y, rv, color + x, depth + x,
-                                  _mm256_cmpgt_epi32(broadcasti(x1 - x), lane));
+            const __m256i valid = _mm256_cmpgt_epi32(broadcasti(x1 - x), lane);
+            shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(
+                k, tc, c, row, &fx, color + x, depth + x, &valid);
         } else if (x < x1) {
             // At the right edge of the buffer the last pixels go through a copy, so nothing
             // past the row is read.
             const int n = x1 - x;
-            alignas(16) std::uint16_t c[8] = {}, d[8] = {};
-            std::copy(color + x, color + x1, c);
+            alignas(16) std::uint16_t cc[8] = {}, d[8] = {};
+            std::copy(color + x, color + x1, cc);
             std::copy(depth + x, depth + x1, d);
-            shadeGroup<Mode, Mip>(k, su, x, y, rv, c, d, _mm256_cmpgt_epi32(broadcasti(n), lane));
-            std::copy(c, c + n, color + x);
+            const __m256i valid = _mm256_cmpgt_epi32(broadcasti(n), lane);
+            shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(k, tc, c, row, &fx, cc, d,
+                                                                         &valid);
+            std::copy(cc, cc + n, color + x);
             std::copy(d, d + n, depth + x);
         }
     }
+}
+
+template <int Tex, int Comb, int Blend, int Depth, int Chroma>
+constexpr KernelSet kernelSet() {
+    constexpr Kernel steep = &shadeSpans<Tex, kFixedLevel, false, Comb, Blend, Depth, Chroma>;
+    constexpr Kernel flat = &shadeSpans<Tex, kFixedLevel, true, Comb, Blend, Depth, Chroma>;
+    if constexpr (Tex == kNoTexture)
+        return {{steep, flat}, steep};
+    else
+        return {{steep, flat}, &shadeSpans<Tex, kPerPixelLevel, false, Comb, Blend, Depth, Chroma>};
+}
+
+// Every state: the general kernels.
+constexpr KernelSet kAnyState[3] = {
+    kernelSet<kNoTexture, kCombineAny, kBlendAny, kDepthAny, kChromaAny>(),
+    kernelSet<kPointSampled, kCombineAny, kBlendAny, kDepthAny, kChromaAny>(),
+    kernelSet<kBilinear, kCombineAny, kBlendAny, kDepthAny, kChromaAny>(),
+};
+// The show's own states: opaque filtered surfaces, additive keyed text, flat shading.
+constexpr KernelSet kSurfaceModulateAddAlpha =
+    kernelSet<kBilinear, kModulateAddAlpha, kReplace, kWLessWrite, kChromaOff>();
+constexpr KernelSet kSurfaceModulate =
+    kernelSet<kBilinear, kModulate, kReplace, kWLessWrite, kChromaOff>();
+constexpr KernelSet kSurfaceAddTexture =
+    kernelSet<kBilinear, kAddTexture, kReplace, kWLessWrite, kChromaOff>();
+constexpr KernelSet kTextModulateAddAlpha =
+    kernelSet<kBilinear, kModulateAddAlpha, kAdd, kWLessWrite, kChromaOn>();
+constexpr KernelSet kTextModulate = kernelSet<kBilinear, kModulate, kAdd, kWLessWrite, kChromaOn>();
+constexpr KernelSet kFlatColour =
+    kernelSet<kNoTexture, kConstantColour, kReplace, kWLessWrite, kChromaOff>();
+
+const KernelSet* pickKernels(const RenderState& rs, const FastConfig& k) {
+    const int tex = !k.texture || !k.haveTexels ? kNoTexture
+                    : k.bilinear                ? kBilinear
+                                                : kPointSampled;
+    const int comb = combineKind(rs);
+    const bool replace = rs.blendRgbSrc == GR_BLEND_ONE && rs.blendRgbDst == GR_BLEND_ZERO;
+    const bool add = rs.blendRgbSrc == GR_BLEND_ONE && rs.blendRgbDst == GR_BLEND_ONE;
+    const bool wLessWrite =
+        rs.depthMode == GR_DEPTHBUFFER_WBUFFER && rs.depthFunction == GR_CMP_LESS && rs.depthMask;
+    if (wLessWrite && tex == kBilinear) {
+        if (replace && !k.chroma) {
+            if (comb == kModulateAddAlpha) return &kSurfaceModulateAddAlpha;
+            if (comb == kModulate) return &kSurfaceModulate;
+            if (comb == kAddTexture) return &kSurfaceAddTexture;
+        }
+        if (add && k.chroma) {
+            if (comb == kModulateAddAlpha) return &kTextModulateAddAlpha;
+            if (comb == kModulate) return &kTextModulate;
+        }
+    }
+    if (wLessWrite && tex == kNoTexture && replace && !k.chroma && comb == kConstantColour)
+        return &kFlatColour;
+    return &kAnyState[tex];
+}
+
+// --- per-triangle constants ---------------------------------------------------------------------
+
+// True when 1/w is the same at every pixel: a plane with no slope gives c0 + 0 + 0 = c0
+// exactly as long as c0 is a finite non-zero number.
+bool flatW(const TriangleSetup& su) {
+    return su.w.dx == 0.0f && su.w.dy == 0.0f && std::isfinite(su.w.c0) && su.w.c0 != 0.0f;
+}
+
+// True when s/w and t/w times 1/w stay finite over the triangle's bounds (with room for the
+// lanes of the last group of a row): then every pixel's texture coordinates are finite.
+bool finiteCoordinates(const TriangleSetup& su, float invW) {
+    const double fx = double(su.maxX - su.xRef) + 8.0, fy = double(su.maxY - su.yRef);
+    auto bound = [&](const Plane& p) {
+        return (std::fabs(double(p.c0)) + std::fabs(double(p.dy)) * fy +
+                std::fabs(double(p.dx)) * fx) *
+               std::fabs(double(invW));
+    };
+    // NaN fails the comparison as well.
+    return bound(su.s) < 1e30 && bound(su.t) < 1e30;
+}
+
+// The level every pixel of a flat-w triangle picks, from the same arithmetic as each pixel's:
+// with no slope in w, s * w.dx and t * w.dx are zeros for finite s and t, so the rates of
+// change are the planes' slopes times 1/w at every pixel.
+int triangleLevel(const FastConfig& k, const TriangleSetup& su, float invW) {
+    const float dsdx = (su.s.dx - 0.0f * su.w.dx) * invW;
+    const float dtdx = (su.t.dx - 0.0f * su.w.dx) * invW;
+    const float dsdy = (su.s.dy - 0.0f * su.w.dy) * invW;
+    const float dtdy = (su.t.dy - 0.0f * su.w.dy) * invW;
+    const float rx = dsdx * dsdx + dtdx * dtdx;
+    const float ry = dsdy * dsdy + dtdy * dtdy;
+    return lodFromRho2(maxf(rx, ry) * k.texScale2, k.levels);
+}
+
+// Planes that evaluate alike at every pixel (a zero of either sign adds alike here: the
+// channel is clamped at zero).
+bool samePlane(const Plane& p, const Plane& q) {
+    return p.c0 == q.c0 && p.dx == q.dx && p.dy == q.dy;
+}
+
+// True when every covered pixel's s and t, times the largest level's scale, stay below 2^22 in
+// magnitude (with room for round-off), so that safe addressing gives the reference's texels
+// and weights. s/w and t/w are bounded over the triangle's bounds by their planes; 1/w at a
+// covered pixel is the plane's own value for a flat w, and otherwise at least the smallest
+// vertex 1/w less the round-off of the plane.
+bool safeCoordinates(const TriangleSetup& su, float texScale, bool flat, float invW) {
+    const double fx = double(su.maxX - su.xRef) + 8.0, fy = double(su.maxY - su.yRef);
+    auto extent = [&](const Plane& p) {
+        return std::fabs(double(p.c0)) + std::fabs(double(p.dy)) * fy +
+               std::fabs(double(p.dx)) * fx;
+    };
+    double inverse;  // at least 1/w at every covered pixel
+    if (flat) {
+        inverse = std::fabs(double(invW));
+    } else {
+        const double lowest = double(su.minOow) - 1e-6 * extent(su.w);
+        if (!(lowest > 0.0)) return false;
+        inverse = 1.0 / lowest;
+    }
+    const double limit = 4194304.0 / (1.001 * double(texScale));
+    // NaN fails the comparisons as well.
+    return extent(su.s) * inverse < limit && extent(su.t) * inverse < limit;
+}
+
+// Addressing of one level for the kernels that read a single level.
+void useLevel(const FastConfig& k, int level, TriangleConsts* tc) {
+    tc->level = level;
+    tc->scale = k.texScale / float(1 << level);
+    tc->widthMask = level < 8 ? k.widthMask[level] : k.widthMask8;
+    tc->heightMask = level < 8 ? k.heightMask[level] : k.heightMask8;
+    tc->stride = level < 8 ? k.stride[level] : k.stride8;
+    tc->base = level < 8 ? k.base[level] : k.base8;
 }
 
 }  // namespace
@@ -691,14 +1204,29 @@ void shadeTriangleFast(const TriangleSetup& setup) {
         shadeTriangleReference(setup);
         return;
     }
-    if (!k.texture || !k.haveTexels)
-        shadeTriangleAvx2<kNoTexture, false>(k, setup);
-    else if (!k.bilinear)
-        k.mipmap ? shadeTriangleAvx2<kPointSampled, true>(k, setup)
-                 : shadeTriangleAvx2<kPointSampled, false>(k, setup);
-    else
-        k.mipmap ? shadeTriangleAvx2<kBilinear, true>(k, setup)
-                 : shadeTriangleAvx2<kBilinear, false>(k, setup);
+    TriangleConsts tc;
+    const bool flat = flatW(setup);
+    if (flat) {
+        tc.invW = 1.0f / setup.w.c0;
+        tc.depth = wDepth(setup.w.c0);
+    }
+    tc.safe = k.texture && safeCoordinates(setup, k.texScale, flat, tc.invW);
+    tc.grey = samePlane(setup.r, setup.g) && samePlane(setup.r, setup.b);
+    // With no slope every pixel's alpha is c0 plus zeros, which iterates as c0 does.
+    tc.flatAlpha = setup.a.dx == 0.0f && setup.a.dy == 0.0f;
+    tc.alpha = iteratedChannel(setup.a.c0);
+    const KernelSet& kernels = *k.kernels;
+    if (!k.mipmap) {
+        useLevel(k, 0, &tc);
+        kernels.fixedLevel[flat](k, setup, tc);
+        return;
+    }
+    if (!flat || !finiteCoordinates(setup, tc.invW)) {
+        kernels.perPixelLevel(k, setup, tc);
+        return;
+    }
+    useLevel(k, triangleLevel(k, setup, tc.invW), &tc);
+    kernels.fixedLevel[1](k, setup, tc);
 }
 
 }  // namespace glide

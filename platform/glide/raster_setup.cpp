@@ -118,6 +118,7 @@ bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, cons
     out->s = plane(a.tmuvtx[0].sow, b.tmuvtx[0].sow, c.tmuvtx[0].sow);
     out->t = plane(a.tmuvtx[0].tow, b.tmuvtx[0].tow, c.tmuvtx[0].tow);
     out->z = plane(a.ooz, b.ooz, c.ooz);
+    out->minOow = std::min({a.oow, b.oow, c.oow});
     return true;
 }
 

@@ -13,10 +13,10 @@ namespace {
 
 struct DecodedTexture {
     std::uint32_t address = 0, evenOdd = 0;
-    int clampS = 0;
+    int clampS = 0, clampT = 0;
     GrTexInfo info{};
     std::uint64_t textureSerial = 0;
-    std::vector<std::uint32_t> texels;
+    std::vector<std::uint64_t> entries;
 };
 
 // Scenes draw with a handful of textures per frame (background, object, font); a few more
@@ -30,42 +30,58 @@ int log2Of(int v) {
     return shift;
 }
 
-const std::uint32_t* decodedCopy(const TmuState& tmu, const TextureView& view) {
+const std::uint64_t* decodedCopy(const TmuState& tmu, const TextureView& view) {
     const GrTexInfo& info = tmu.sourceInfo;
     for (std::size_t i = 0; i < decodedCache.size(); ++i) {
         DecodedTexture& d = *decodedCache[i];
         if (d.address == tmu.sourceAddress && d.evenOdd == tmu.sourceEvenOdd &&
-            d.clampS == tmu.clampS && d.info.smallLod == info.smallLod &&
+            d.clampS == tmu.clampS && d.clampT == tmu.clampT && d.info.smallLod == info.smallLod &&
             d.info.largeLod == info.largeLod && d.info.aspectRatio == info.aspectRatio &&
             d.info.format == info.format && d.textureSerial == board.textureSerial) {
             // Most recently used first.
             if (i != 0)
                 std::rotate(decodedCache.begin(), decodedCache.begin() + i,
                             decodedCache.begin() + i + 1);
-            return decodedCache.front()->texels.data();
+            return decodedCache.front()->entries.data();
         }
     }
     auto entry = std::make_unique<DecodedTexture>();
     entry->address = tmu.sourceAddress;
     entry->evenOdd = tmu.sourceEvenOdd;
     entry->clampS = tmu.clampS;
+    entry->clampT = tmu.clampT;
     entry->info = info;
     entry->textureSerial = board.textureSerial;
     const TextureLevel& last = view.level[view.levels - 1];
-    entry->texels.resize(last.decodedOffset + std::size_t(last.stride) * last.height);
-    const bool clamp = tmu.clampS == GR_TEXTURECLAMP_CLAMP;
+    entry->entries.resize(last.decodedOffset + std::size_t(last.stride) * (last.height + 1));
+    const bool clampS = tmu.clampS == GR_TEXTURECLAMP_CLAMP;
+    const bool clampT = tmu.clampT == GR_TEXTURECLAMP_CLAMP;
+    std::vector<std::uint32_t> texels;
     for (int l = 0; l < view.levels; ++l) {
         const TextureLevel& level = view.level[l];
-        for (int y = 0; y < level.height; ++y) {
-            std::uint32_t* row = entry->texels.data() + level.decodedOffset + y * level.stride;
-            for (int x = 0; x < level.width; ++x) row[x + 1] = fetchTexel(view, l, x, y);
-            row[0] = row[clamp ? 1 : level.width];
-            row[level.width + 1] = row[clamp ? level.width : 1];
-        }
+        const int w = level.width, h = level.height;
+        // The level with its border: rows -1..h of columns -1..w.
+        const std::size_t stride = std::size_t(level.stride);
+        texels.assign(stride * (h + 2), 0);
+        auto column = [&](int x) {
+            return x < 0 ? (clampS ? 0 : w - 1) : x >= w ? (clampS ? w - 1 : 0) : x;
+        };
+        auto row = [&](int y) {
+            return y < 0 ? (clampT ? 0 : h - 1) : y >= h ? (clampT ? h - 1 : 0) : y;
+        };
+        for (int y = -1; y <= h; ++y)
+            for (int x = -1; x <= w; ++x)
+                texels[(y + 1) * stride + x + 1] = fetchTexel(view, l, column(x), row(y));
+        std::uint64_t* out = entry->entries.data() + level.decodedOffset;
+        for (int y = -1; y < h; ++y)
+            for (std::size_t x = 0; x < stride; ++x) {
+                const std::size_t at = (y + 1) * stride + x;
+                out[at] = std::uint64_t(texels[at + stride]) << 32 | texels[at];
+            }
     }
     if (decodedCache.size() >= kCacheEntries) decodedCache.pop_back();
     decodedCache.insert(decodedCache.begin(), std::move(entry));
-    return decodedCache.front()->texels.data();
+    return decodedCache.front()->entries.data();
 }
 
 }  // namespace
@@ -89,7 +105,7 @@ void resolveTexture(const TmuState& tmu, bool decode, TextureView* view) {
         level.memoryOffset = levelOffset(info, tmu.sourceEvenOdd, lod);
         level.stride = size.width + 2;
         level.decodedOffset = decodedOffset;
-        decodedOffset += std::uint32_t(level.stride * size.height);
+        decodedOffset += std::uint32_t(level.stride * (size.height + 1));
         // With a partial level mask a level may not be in memory; it must still read inside it.
         const std::uint64_t end = std::uint64_t(tmu.sourceAddress) + level.memoryOffset +
                                   std::uint64_t(size.width) * size.height * texelBytes(info.format);
