@@ -47,7 +47,8 @@ inline void drawObjectFrames(Object3d* object) {
     grColorCombine(GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_CONSTANT,
                    GR_COMBINE_OTHER_CONSTANT, FXFALSE);
     for (int i = 0; i < object->triangleCount; ++i) {
-        std::uint32_t grey = std::uint32_t(headlightDiffuse(rotateNormal(faceNormal[i], a).z, 224.0f));
+        std::uint32_t grey =
+            std::uint32_t(headlightDiffuse(rotateNormal(faceNormal[i], a).z, 224.0f));
         if (grey > 255) grey = 255;
         grConstantColorValue(grey << 24 | grey << 16 | grey << 8);
         drawObjectTriangle(vertex, object->cornerA[i], object->cornerB[i], object->cornerC[i]);

@@ -28,9 +28,9 @@ tdf::Image gradient(int w, int h) {
     tdf::Image image{w, h, {}};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            image.argb.push_back(std::uint32_t((x * 37 + y * 11) & 0xFF) << 24 |
-                                 std::uint32_t(x * 255 / w) << 16 |
-                                 std::uint32_t(y * 255 / h) << 8 | std::uint32_t((x ^ y) * 29 & 0xFF));
+            image.argb.push_back(
+                std::uint32_t((x * 37 + y * 11) & 0xFF) << 24 | std::uint32_t(x * 255 / w) << 16 |
+                std::uint32_t(y * 255 / h) << 8 | std::uint32_t((x ^ y) * 29 & 0xFF));
     return image;
 }
 
@@ -49,8 +49,8 @@ void write3dfSeeds() {
     };
     for (const Seed& s : seeds) {
         std::string error;
-        const std::string name = std::string(s.format) + "_" + std::to_string(s.w) + "x" +
-                                 std::to_string(s.h) + ".3df";
+        const std::string name =
+            std::string(s.format) + "_" + std::to_string(s.w) + "x" + std::to_string(s.h) + ".3df";
         if (!tdf::write3df(dir / name, gradient(s.w, s.h), s.format, s.mipmaps, &error))
             std::fprintf(stderr, "make_seeds: %s: %s\n", name.c_str(), error.c_str());
     }

@@ -84,6 +84,15 @@ namespace {
 // Divides by the length; a zero vector stays zero rather than turning into NaN.
 Vector3 normalised(Vector3 v) {
     const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    if (std::isinf(length)) {
+        // The cross product of points far apart (huge coordinates in a file) overflows the
+        // squares or the vector itself: scale it by its largest component first. A vector that
+        // is not finite has no direction and stays zero, like a degenerate one.
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
+            return Vector3{0.0f, 0.0f, 0.0f};
+        const float largest = std::fmax(std::fabs(v.x), std::fmax(std::fabs(v.y), std::fabs(v.z)));
+        return normalised(Vector3{v.x / largest, v.y / largest, v.z / largest});
+    }
     if (!(length > 0.0f)) return Vector3{0.0f, 0.0f, 0.0f};
     return Vector3{v.x / length, v.y / length, v.z / length};
 }

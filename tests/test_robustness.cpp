@@ -3,6 +3,8 @@
 // pictures at the texture converter. Each refusal names its file and leaves nothing half done.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -43,7 +45,7 @@ std::vector<std::uint8_t> songWith(const std::vector<std::uint8_t>& orders, int 
     for (auto& p : m.patterns) p.at(0, 0) = {xm::noteNumber("C-4"), 1, 0, 0, 0};
     for (const auto& [pattern, row, value] : sync)
         m.patterns[std::size_t(pattern)].at(row, 1) = {0, 0, 0, xm::kEffectSync,
-                                                        std::uint8_t(value)};
+                                                       std::uint8_t(value)};
     xm::Instrument square;
     xm::Sample sample;
     for (int i = 0; i < 32; ++i) sample.data.push_back(i < 16 ? 8000 : -8000);
@@ -171,7 +173,8 @@ TEST_F(BadTextures, BytesAfterTheLastLevelAreIgnoredHoweverMany) {
     ASSERT_TRUE(ok) << err;
     EXPECT_EQ(slot.info.largeLod, GR_LOD_4);
     EXPECT_EQ(slot.startAddress, 4096u);
-    EXPECT_EQ(textureMemoryCursor, 4096u + grTexTextureMemRequired(GR_MIPMAPLEVELMASK_BOTH, &slot.info));
+    EXPECT_EQ(textureMemoryCursor,
+              4096u + grTexTextureMemRequired(GR_MIPMAPLEVELMASK_BOTH, &slot.info));
     std::uint16_t first;
     std::memcpy(&first, glide::board.textureMemory.data() + 4096, 2);
     EXPECT_EQ(first, 0u);  // the picture's black first texel, not the trailing bytes
@@ -182,9 +185,10 @@ TEST_F(BadTextures, BytesAfterTheLastLevelAreIgnoredHoweverMany) {
 // so a malformed header is taken for a 2x2 texture instead of being refused. Harmless to
 // memory (the sizes follow what was read), but the file is not what it claims to be.
 TEST_F(BadTextures, DISABLED_NumbersPastThirtyTwoBitsAreRefusedNotWrapped) {
-    writeBytes(dir / "bad.3df", "3df v1.0\nrgb565\nlod range: 4294967298 4294967298\n"
-                                "aspect ratio: 4294967297 4294967297\n" +
-                                    std::string(8, '\x11'));
+    writeBytes(dir / "bad.3df",
+               "3df v1.0\nrgb565\nlod range: 4294967298 4294967298\n"
+               "aspect ratio: 4294967297 4294967297\n" +
+                   std::string(8, '\x11'));
     Gu3dfInfo info{};
     testing::internal::CaptureStderr();
     EXPECT_FALSE(gu3dfGetInfo("bad.3df", &info));
@@ -264,36 +268,44 @@ TEST_F(ExtremeObjects, OverflowingNumbersAreRefused) {
 }
 
 TEST_F(ExtremeObjects, HugeFiniteCoordinatesGiveFiniteNormalsAndSafeVertices) {
-    // Points near the top of the float range, whose sums overflow: the loader takes them (they
-    // are finite), and the pipeline must hand the scenes nothing they cannot draw or light.
-    bool ok = false;
-    EXPECT_EQ(load("4\n3e38 3e38 3e38\n3e38 3e38 3e38\n-3e38 -3e38 3e38\n1 2 3\n"
-                   "1\n1 2 3 4\n",
-                   &ok),
-              "");
-    ASSERT_TRUE(ok);
-    buildTrigTables();
-    prepareObject(&object);
+    // Points near the top of the float range, whose sums overflow; and points far enough apart
+    // that their cross products overflow after scaling. The loader takes them (they are
+    // finite), and the pipeline must hand the scenes nothing they cannot draw or light: a
+    // normal of NaN would make the flat scene's grey level undefined.
     static Vector3 face[kMaxTriangles], normal[kMaxPoints];
     static GrVertex vertex[kMaxPoints];
-    computeFaceNormals(object, face);
-    computeVertexNormals(object, normal);
-    rotateAndProject(object, {100, 200, 300}, {0.0f, 0.0f, 1400.0f}, vertex);
-    auto finite = [](Vector3 v) {
-        return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-    };
-    for (int i = 0; i < object.triangleCount; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_TRUE(finite(face[i]));
-        EXPECT_TRUE(std::isfinite(headlightDiffuse(face[i].z, 224.0f)));
-    }
-    for (int p = 0; p < object.pointCount; ++p) {
-        SCOPED_TRACE(p);
-        EXPECT_TRUE(finite(normal[p]));
-        // Either a point on the screen or one marked as not to be drawn.
-        EXPECT_TRUE(vertex[p].oow == 0.0f ||
-                    (std::isfinite(vertex[p].x) && std::isfinite(vertex[p].y) &&
-                     std::isfinite(vertex[p].oow)));
+    for (const char* text : {"4\n3e38 3e38 3e38\n3e38 3e38 3e38\n-3e38 -3e38 3e38\n1 2 3\n"
+                             "1\n1 2 3 4\n",
+                             "5\n0 0 0\n1e27 0 0\n0 1e27 0\n0 0 1e27\n1 1 1\n1\n2 3 4 5\n"}) {
+        SCOPED_TRACE(text);
+        bool ok = false;
+        EXPECT_EQ(load(text, &ok), "");
+        ASSERT_TRUE(ok);
+        buildTrigTables();
+        prepareObject(&object);
+        computeFaceNormals(object, face);
+        computeVertexNormals(object, normal);
+        rotateAndProject(object, {100, 200, 300}, {0.0f, 0.0f, 1400.0f}, vertex);
+        auto finite = [](Vector3 v) {
+            return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+        };
+        for (int i = 0; i < object.triangleCount; ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_TRUE(finite(face[i]));
+            // A unit normal, or none at all for a face whose direction was lost to overflow.
+            const float length =
+                std::sqrt(face[i].x * face[i].x + face[i].y * face[i].y + face[i].z * face[i].z);
+            EXPECT_TRUE(length == 0.0f || std::fabs(length - 1.0f) < 1e-5f) << length;
+            EXPECT_TRUE(std::isfinite(headlightDiffuse(face[i].z, 224.0f)));
+        }
+        for (int p = 0; p < object.pointCount; ++p) {
+            SCOPED_TRACE(p);
+            EXPECT_TRUE(finite(normal[p]));
+            // Either a point on the screen or one marked as not to be drawn.
+            EXPECT_TRUE(vertex[p].oow == 0.0f ||
+                        (std::isfinite(vertex[p].x) && std::isfinite(vertex[p].y) &&
+                         std::isfinite(vertex[p].oow)));
+        }
     }
 }
 
@@ -338,7 +350,8 @@ TEST_F(SongFiles, CommandCountsTellASongWithoutCuesFromOneWithThem) {
 
 TEST_F(SongFiles, AnOversizedSongPlaysWithItsCues) {
     // Eight megabytes after the module's last sample: the sound layer plays the module.
-    MIDASmodule module = load(songWith({0}, 0, {{0, 0, 2}, {0, 2, 1}}, 4), std::string(8 << 20, 'Z'));
+    MIDASmodule module =
+        load(songWith({0}, 0, {{0, 0, 2}, {0, 2, 1}}, 4), std::string(8 << 20, 'Z'));
     ASSERT_NE(module, nullptr) << MIDASextLastError();
     const MIDASmodulePlayHandle handle = MIDASplayModule(module, TRUE);
     ASSERT_NE(handle, 0u);
@@ -381,7 +394,9 @@ TEST_F(SongFiles, OverlappingSampleHeadersAreJudgedWithoutEndlessWork) {
     put(at + 27, 0xFFFF, 2);
     put(at + 29, 0, 4);
     MIDASmodule module = load(bytes);
-    if (!module) EXPECT_STRNE(MIDASextLastError(), "");
+    if (!module) {
+        EXPECT_STRNE(MIDASextLastError(), "");
+    }
     // The sound layer is still usable afterwards.
     EXPECT_NE(load(songWith({0}, 0, {{0, 0, 2}}, 4)), nullptr) << MIDASextLastError();
 }
@@ -399,15 +414,20 @@ TEST(TexconvPictures, BadPicturesAreRefusedWithAMessageAndNoFile) {
     ASSERT_TRUE(tdf::writePng((dir / "fine.png").string(), fine, nullptr));
     const std::string whole = readFile(dir / "fine.png");
     writeBytes(dir / "cut.png", whole.substr(0, whole.size() / 2));
+    // The first chunk after the header claims two gigabytes.
+    std::string claims = whole;
+    claims.replace(33, 4, "\x7F\xFF\xFF\xF0");
+    writeBytes(dir / "claims.png", claims);
     writeBytes(dir / "empty.png", "");
     writeBytes(dir / "words.png", "not a picture at all\n");
     const struct Case {
         const char* file;
         const char* message;
     } cases[] = {
-        {"big.png", "powers of two"},   {"thin.png", "powers of two"},
-        {"cut.png", "cannot read"},     {"empty.png", "cannot read"},
-        {"words.png", "cannot read"},   {"missing.png", "cannot read"},
+        {"big.png", "powers of two"},  {"thin.png", "powers of two"},
+        {"cut.png", "cannot read"},    {"empty.png", "cannot read"},
+        {"words.png", "cannot read"},  {"missing.png", "cannot read"},
+        {"claims.png", "cannot read"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -418,6 +438,39 @@ TEST(TexconvPictures, BadPicturesAreRefusedWithAMessageAndNoFile) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(dir / "out.3df"));
     }
+    fs::remove_all(dir);
+}
+
+// Peak memory, in kilobytes, of a shell command run to its end.
+long peakKilobytes(const std::string& command) {
+    const pid_t child = fork();
+    if (child == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(child, &status, 0, &usage);
+    return usage.ru_maxrss;
+}
+
+// The converter decodes a picture at whatever size its header declares, and only then finds
+// it too large: a 1 KB run-length TGA that declares 65535 x 8963 pixels costs seconds and
+// gigabytes before "outofmem" or the size message. Its size should be checked (stbi_info)
+// before anything is decoded.
+TEST(TexconvPictures, DISABLED_AHugeDeclaredSizeIsRefusedBeforeDecoding) {
+    const fs::path dir = makeTempDir("texconv-huge");
+    std::string tga = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // run-length true colour
+    tga += std::string{char(0xFF), char(0xFF), char(0x03), char(0x23), 24, 0};
+    for (int i = 0; i < 256; ++i) tga += std::string{char(0xFF), char(i), char(i), char(i)};
+    writeBytes(dir / "huge.tga", tga);
+    const std::string command = std::string(TARNOVEL_BUILD_DIR) + "/tarnovel-texconv '" +
+                                (dir / "huge.tga").string() + "' '" + (dir / "out.3df").string() +
+                                "' 2>'" + (dir / "err").string() + "'";
+    EXPECT_LT(peakKilobytes(command), 200 * 1024);
+    EXPECT_NE(readFile(dir / "err").find("from 1 to 256"), std::string::npos)
+        << readFile(dir / "err");
+    EXPECT_FALSE(fs::exists(dir / "out.3df"));
     fs::remove_all(dir);
 }
 

@@ -24,11 +24,16 @@ namespace {
 
 const char* waitName(HostWait kind) {
     switch (kind) {
-        case HostWait::retrace: return "retrace wait";
-        case HostWait::sleep: return "sleep";
-        case HostWait::idle: return "cue spin";
-        case HostWait::keyWaiting: return "wait for any key";
-        case HostWait::keyRead: return "wait for Escape";
+        case HostWait::retrace:
+            return "retrace wait";
+        case HostWait::sleep:
+            return "sleep";
+        case HostWait::idle:
+            return "cue spin";
+        case HostWait::keyWaiting:
+            return "wait for any key";
+        case HostWait::keyRead:
+            return "wait for Escape";
     }
     return "?";
 }

@@ -84,7 +84,7 @@ TEST(ShowWithBadData, GoesOnPastDamagedFilesFailedCapturesAndKeyBursts) {
     }
     const CommandResult r =
         runCommand("'" + recorder + "' --assets '" + dir.string() + "' --keys '" + script +
-                   "' --stats stats.json --max-seconds 900",
+                       "' --stats stats.json --max-seconds 900",
                    dir.string());
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
@@ -106,9 +106,9 @@ TEST(ShowWithBadData, GoesOnPastDamagedFilesFailedCapturesAndKeyBursts) {
     EXPECT_TRUE(contains(r.err, "\"REDDUS.3df\" refused: unknown texture format")) << r.err;
     // The show went on to its end: every entry ran and the banner closes the console.
     const std::string stats = readFile(dir / "stats.json");
-    for (const char* entry : {"\"texturedShadingScene\"", "\"environmentMappingScene\"",
-                              "\"phongShadingScene\"", "\"showCredits\"",
-                              "\"showContactPages\"", "\"closeDisplay\""})
+    for (const char* entry :
+         {"\"texturedShadingScene\"", "\"environmentMappingScene\"", "\"phongShadingScene\"",
+          "\"showCredits\"", "\"showContactPages\"", "\"closeDisplay\""})
         EXPECT_TRUE(contains(stats, entry)) << entry;
     EXPECT_TRUE(contains(r.out, "  Contact Info:\n  \n  Home Address:"));
     // Nothing was written through the folder, and the full disk kept nothing.
@@ -175,8 +175,9 @@ TEST(ShowWithBadSong, CuesOnlyOnTheFirstPassLeaveAWaitThatIsReported) {
         runCommand("'" + recorder + "' --stats s.json --max-seconds 80", dir.string());
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(contains(r.err, "tarnovel: no cue from the music for 60 seconds; the song may "
-                                "have no more sync commands."))
+    EXPECT_TRUE(contains(r.err,
+                         "tarnovel: no cue from the music for 60 seconds; the song may "
+                         "have no more sync commands."))
         << r.err;
     EXPECT_TRUE(contains(r.err, "time limit")) << r.err;
     const std::string stats = readFile(dir / "s.json");
