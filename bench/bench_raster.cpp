@@ -116,6 +116,33 @@ BENCHMARK_CAPTURE(BM_FullScreenAdditiveChromaKey, fast, kPathFast)->Unit(benchma
 BENCHMARK_CAPTURE(BM_FullScreenAdditiveChromaKey, reference, kPathReference)
     ->Unit(benchmark::kMillisecond);
 
+// The scenes' background: the screen at one depth (no perspective), its texture turned by
+// `degrees` and zoomed so that the largest level is read, with the scenes' surface combine.
+void BM_Background(benchmark::State& state, int path, float degrees) {
+    setShowState(path);
+    grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA, GR_COMBINE_FACTOR_LOCAL,
+                   GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
+    const float angle = degrees * 3.14159265f / 180.0f, k = 0.6f;
+    const float xs[4] = {0, 640, 640, 0}, ys[4] = {480, 480, 0, 0};
+    GrVertex v[4];
+    for (int i = 0; i < 4; ++i) {
+        const float dx = xs[i] - 320, dy = ys[i] - 240;
+        const float s = 128 + k * (dx * std::cos(angle) + dy * std::sin(angle));
+        const float t = 128 + k * (dx * std::sin(angle) - dy * std::cos(angle));
+        v[i] = corner(xs[i], ys[i], 10000.0f, s, t, 60.0f + 50.0f * float(i));
+        v[i].a = 0;
+    }
+    for (auto _ : state) {
+        clearFrame(state);
+        grDrawTriangle(&v[0], &v[1], &v[2]);
+        grDrawTriangle(&v[0], &v[2], &v[3]);
+    }
+    state.counters["pixels/s"] = benchmark::Counter(
+        double(glide::kPixels) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK_CAPTURE(BM_Background, fast_straight, kPathFast, 0.0f)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Background, fast_turned, kPathFast, 30.0f)->Unit(benchmark::kMillisecond);
+
 // 2,000 small lit textured triangles: a 50x20 grid of quads over a rippled surface.
 void BM_LitTexturedMesh(benchmark::State& state, int path) {
     setShowState(path);

@@ -406,3 +406,96 @@ TEST(RasterPaths, SteppedSpansEqualDividedSpans) {
 }
 
 }  // namespace
+
+namespace {
+
+// Small triangles put their rows through runs of four pixels, two runs to a group, from
+// different rows; at the right edge a run is placed back from the row's end. Rows of every
+// short width, at every phase of the dither and at both sides of the buffer, in the show's
+// states with textures.
+TEST(RasterPaths, SmallTrianglesAtTheBufferEdgesMatchTheReference) {
+    for (int state : {kSurface, kHighlight, kCaption}) {
+        setShowState(ShowState(state));
+        ShowDraws setup(31 + unsigned(state));
+        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, state == kHighlight);
+        std::mt19937 fill(7);
+        for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
+        const std::string result = comparePaths([state] {
+            ShowDraws draws(100 + unsigned(state));
+            const float xs[] = {0.2f, 3.0f, 300.5f, 629.0f, 633.7f, 636.0f, 639.9f};
+            const float ys[] = {0.1f, 2.5f, 240.0f, 474.0f, 479.9f};
+            for (float x : xs)
+                for (float y : ys)
+                    for (int i = 0; i < 6; ++i) {
+                        const float size = 1.0f + float(i) * 1.7f;
+                        const float oow = i % 2 ? 0.5f : draws.uniform(0.05f, 1.0f);
+                        GrVertex v[3] = {
+                            draws.corner(x, y, oow, draws.uniform(0, 256), draws.uniform(0, 256)),
+                            draws.corner(x + draws.uniform(-size, size), y + size, oow * 0.9f,
+                                         draws.uniform(0, 256), draws.uniform(0, 256)),
+                            draws.corner(x - size, y + draws.uniform(-size, size), oow,
+                                         draws.uniform(0, 256), draws.uniform(0, 256))};
+                        guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+                        guDrawTriangleWithClip(&v[0], &v[2], &v[1]);
+                    }
+            // Slivers: one pixel wide and tall.
+            for (float x : xs) {
+                GrVertex v[3] = {draws.corner(x, 0, 0.5f, 0, 0),
+                                 draws.corner(x + 1.2f, 0, 0.5f, 9, 0),
+                                 draws.corner(x + 0.6f, 480, 0.25f, 9, 256)};
+                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+                guDrawTriangleWithClip(&v[0], &v[2], &v[1]);
+            }
+        });
+        EXPECT_EQ(result, "") << "state " << state;
+    }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
+// Vertices snap to the nearest sixteenth of a pixel, halves to even: a triangle set up from
+// coordinates halfway between two sixteenths is the one set up from the even neighbour.
+TEST(RasterPaths, VerticesSnapToTheNearestSixteenthHalvesToEven) {
+    glide::RenderState rs;
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> grid(16 * 10, 16 * 600);
+    auto setupOf = [&rs](const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+        glide::TriangleSetup s;
+        EXPECT_TRUE(glide::setupTriangle(a, b, c, rs, &s));
+        return s;
+    };
+    auto same = [](const glide::TriangleSetup& p, const glide::TriangleSetup& q) {
+        for (int i = 0; i < 3; ++i)
+            if (p.edge[i].e0 != q.edge[i].e0 || p.edge[i].ex != q.edge[i].ex ||
+                p.edge[i].ey != q.edge[i].ey || p.edge[i].bias != q.edge[i].bias)
+                return false;
+        return p.minX == q.minX && p.maxX == q.maxX && p.minY == q.minY && p.maxY == q.maxY;
+    };
+    for (int i = 0; i < 200; ++i) {
+        int gx[3], gy[3];
+        for (int j = 0; j < 3; ++j) {
+            gx[j] = grid(rng);
+            gy[j] = grid(rng) % (16 * 470);
+        }
+        // Halfway above gx: snaps to gx when gx is even, to gx + 1 when it is odd.
+        auto halfway = [](int g) { return (float(g) + 0.5f) / 16.0f; };
+        auto snapped = [](int g) { return float(g + (g & 1)) / 16.0f; };
+        const glide::TriangleSetup tie =
+            setupOf(vertex(halfway(gx[0]), halfway(gy[0])), vertex(halfway(gx[1]), halfway(gy[1])),
+                    vertex(halfway(gx[2]), halfway(gy[2])));
+        const glide::TriangleSetup even =
+            setupOf(vertex(snapped(gx[0]), snapped(gy[0])), vertex(snapped(gx[1]), snapped(gy[1])),
+                    vertex(snapped(gx[2]), snapped(gy[2])));
+        ASSERT_TRUE(same(tie, even)) << "triangle " << i;
+        // Just below halfway stays with gx.
+        auto below = [](int g) { return std::nextafter((float(g) + 0.5f) / 16.0f, 0.0f); };
+        auto exact = [](int g) { return float(g) / 16.0f; };
+        ASSERT_TRUE(
+            same(setupOf(vertex(below(gx[0]), below(gy[0])), vertex(below(gx[1]), below(gy[1])),
+                         vertex(below(gx[2]), below(gy[2]))),
+                 setupOf(vertex(exact(gx[0]), exact(gy[0])), vertex(exact(gx[1]), exact(gy[1])),
+                         vertex(exact(gx[2]), exact(gy[2])))))
+            << "triangle " << i;
+    }
+}
+
+}  // namespace

@@ -249,6 +249,7 @@ struct Vectors {
     __m256i constRB, constG, keyRB, keyG, flatAlpha;
     // Constants.
     __m256 zero, f255, f65535, limit, minusLimit, half, f128, f256, one, eight, lane;
+    __m256i laneIndex;  // 0..7
     __m256i pairMask, lowMask, pairRound, pair256, depthBase, depthMax, lodBias, seven, minusOne,
         five, six, ditherMul5, ditherMul6, m257, izero;
 };
@@ -301,6 +302,7 @@ AVX2 INLINE void makeVectors(const FastConfig& k, const TriangleSetup& su, const
     v->one = hiddenFloat(1.0f);
     v->eight = hiddenFloat(8.0f);
     v->lane = hidden(_mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7));
+    v->laneIndex = hidden(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     v->pairMask = hiddenInt(0x00FF00FF);
     v->lowMask = hiddenInt(0xFF);
     v->pairRound = hiddenInt(0x00800080);
@@ -480,10 +482,10 @@ AVX2 INLINE __m256i levelOfLanes(const Vectors& c, __m256 s, __m256 t, __m256 in
     return _mm256_min_epi32(_mm256_max_epi32(level, c.izero), c.lastLevel);
 }
 
-// Steps over the N groups of pixels a kernel shades together. Two independent groups in one
-// instruction stream keep the processor's units busy where one group's long chain of
+// Steps over the N groups of pixels a kernel shades together (up to four). Independent groups
+// in one instruction stream keep the processor's units busy where one group's long chain of
 // dependent steps would leave them waiting.
-#define EACH(j) _Pragma("GCC unroll 2") for (int j = 0; j < N; ++j)
+#define EACH(j) _Pragma("GCC unroll 4") for (int j = 0; j < N; ++j)
 
 // The texel of each lane of N groups as red|blue and alpha|green pairs.
 template <int Tex, int Level, int N>
@@ -798,13 +800,55 @@ AVX2 INLINE void store8(std::uint16_t* p, __m256i values, __m128i mask16) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_blendv_epi8(old, packed, mask16));
 }
 
-// Shades N groups of eight pixels of a row, [x, x + 8 N), whose colour and depth live at `color`
-// and `depth`, group j at offsets fx[j] from the triangle's reference pixel; only lanes set in
-// `valid` are written.
-template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma, int N>
+// The same for a group split in two runs of four pixels: lanes 0..3 at `p`, lanes 4..7 at `q`.
+AVX2 INLINE __m128i loadTwoRuns(const std::uint16_t* p, const std::uint16_t* q) {
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)));
+}
+AVX2 INLINE __m256i load4x2(const std::uint16_t* p, const std::uint16_t* q) {
+    return _mm256_cvtepu16_epi32(loadTwoRuns(p, q));
+}
+// The second run is stored first: where a run of a single-run group repeats the first run's
+// place with no lane set, the first run's pixels are the ones that stay.
+AVX2 INLINE void store4x2(std::uint16_t* p, std::uint16_t* q, __m256i values, __m128i mask16) {
+    const __m128i packed =
+        _mm_packus_epi32(_mm256_castsi256_si128(values), _mm256_extracti128_si256(values, 1));
+    const __m128i out = _mm_blendv_epi8(loadTwoRuns(p, q), packed, mask16);
+    _mm_storeh_pd(reinterpret_cast<double*>(q), _mm_castsi128_pd(out));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), out);
+}
+
+// Where pixels live: N groups of eight in a row from `color` and `depth`, or (split groups, one
+// Places each) four pixels there and four at `color2` and `depth2`. The runs of a split group
+// never share pixels with another group's, so every group's stores stand.
+struct Places {
+    std::uint16_t *color, *depth, *color2, *depth2;
+};
+template <bool Split>
+AVX2 INLINE __m256i loadPlace(const std::uint16_t* p, const std::uint16_t* q, int j) {
+    if (Split) return load4x2(p, q);
+    return load8(p + 8 * j);
+}
+template <bool Split>
+AVX2 INLINE void storePlace(std::uint16_t* p, std::uint16_t* q, int j, __m256i values,
+                            __m128i mask16) {
+    if (Split)
+        store4x2(p, q, values, mask16);
+    else
+        store8(p + 8 * j, values, mask16);
+}
+
+// Shades N groups of eight pixels, group j at offsets fx[j] from the triangle's reference pixel;
+// only lanes set in `valid` are written. A row's groups, [x, x + 8 N), share one row state and
+// one place; split groups (two runs of four) have a row state and a place each.
+template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma, int N,
+          bool Split = false>
 AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, const Vectors& c,
-                             const RowState& row, const __m256* fx, std::uint16_t* color,
-                             std::uint16_t* depth, const __m256i* valid) {
+                             const RowState* rows, const __m256* fx, const Places* places,
+                             const __m256i* valid) {
+    // Split groups each have their own rows and places; the others share the first.
+#define ROW(j) rows[Split ? (j) : 0]
+#define PLACE(j) places[Split ? (j) : 0]
     __m256i mask[N];
     EACH(j) mask[j] = valid[j];
 
@@ -819,20 +863,20 @@ AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, cons
                 EACH(j) depthValue[j] = c.flatDepth;
             } else {
                 EACH(j) {
-                    w[j] = evalPlane(row.w, c.wdx, fx[j]);
+                    w[j] = evalPlane(ROW(j).w, c.wdx, fx[j]);
                     depthValue[j] = wDepthVector(c, w[j]);
                 }
                 haveW = true;
             }
         } else {
             EACH(j) {
-                depthValue[j] = _mm256_cvttps_epi32(
-                    _mm256_min_ps(_mm256_max_ps(evalPlane(row.z, c.zdx, fx[j]), c.zero), c.f65535));
+                depthValue[j] = _mm256_cvttps_epi32(_mm256_min_ps(
+                    _mm256_max_ps(evalPlane(ROW(j).z, c.zdx, fx[j]), c.zero), c.f65535));
             }
         }
         __m256i any = c.izero;
         EACH(j) {
-            const __m256i stored = load8(depth + 8 * j);
+            const __m256i stored = loadPlace<Split>(PLACE(j).depth, PLACE(j).depth2, j);
             if (Depth == kWLessWrite)
                 mask[j] = _mm256_and_si256(mask[j], _mm256_cmpgt_epi32(stored, depthValue[j]));
             else
@@ -851,13 +895,13 @@ AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, cons
             if (Flat) {
                 invW[j] = c.flatInvW;
             } else {
-                if (!haveW) w[j] = evalPlane(row.w, c.wdx, fx[j]);
+                if (!haveW) w[j] = evalPlane(ROW(j).w, c.wdx, fx[j]);
                 invW[j] = _mm256_div_ps(c.one, w[j]);
             }
         }
         EACH(j) {
-            s[j] = _mm256_mul_ps(evalPlane(row.s, c.sdx, fx[j]), invW[j]);
-            t[j] = _mm256_mul_ps(evalPlane(row.t, c.tdx, fx[j]), invW[j]);
+            s[j] = _mm256_mul_ps(evalPlane(ROW(j).s, c.sdx, fx[j]), invW[j]);
+            t[j] = _mm256_mul_ps(evalPlane(ROW(j).t, c.tdx, fx[j]), invW[j]);
         }
         sampleTexture<Tex, Level, N>(k, c, tc.safe, s, t, invW, tex);
     }
@@ -876,14 +920,14 @@ AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, cons
         EACH(j) {
             __m256i ir, ig, ib;
             if (tc.grey) {
-                ir = ig = ib = iterated(c, evalPlane(row.r, c.rdx, fx[j]));
+                ir = ig = ib = iterated(c, evalPlane(ROW(j).r, c.rdx, fx[j]));
             } else {
-                ir = iterated(c, evalPlane(row.r, c.rdx, fx[j]));
-                ig = iterated(c, evalPlane(row.g, c.gdx, fx[j]));
-                ib = iterated(c, evalPlane(row.b, c.bdx, fx[j]));
+                ir = iterated(c, evalPlane(ROW(j).r, c.rdx, fx[j]));
+                ig = iterated(c, evalPlane(ROW(j).g, c.gdx, fx[j]));
+                ib = iterated(c, evalPlane(ROW(j).b, c.bdx, fx[j]));
             }
             if (needAlpha)
-                ia[j] = tc.flatAlpha ? c.flatAlpha : iterated(c, evalPlane(row.a, c.adx, fx[j]));
+                ia[j] = tc.flatAlpha ? c.flatAlpha : iterated(c, evalPlane(ROW(j).a, c.adx, fx[j]));
             iter[j] = {_mm256_or_si256(_mm256_slli_epi32(ir, 16), ib),
                        needAlpha ? _mm256_or_si256(_mm256_slli_epi32(ia[j], 16), ig) : ig};
         }
@@ -972,7 +1016,7 @@ AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, cons
                                                k.blendDst == GR_BLEND_ZERO);
     if (!replace) {
         EACH(j) {
-            const __m256i dst = load8(color + 8 * j);
+            const __m256i dst = loadPlace<Split>(PLACE(j).color, PLACE(j).color2, j);
             const __m256i d5 = _mm256_or_si256(_mm256_slli_epi32(_mm256_srli_epi32(dst, 11), 16),
                                                _mm256_and_si256(dst, c.five));
             const __m256i dRB = expand5Pair(d5);
@@ -991,9 +1035,74 @@ AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, cons
     EACH(j) {
         const __m128i mask16 =
             _mm_packs_epi32(_mm256_castsi256_si128(mask[j]), _mm256_extracti128_si256(mask[j], 1));
-        store8(color + 8 * j, ditherToPixels(c, rb[j], g[j], row.ditherRB, row.ditherG), mask16);
-        if (Depth == kWLessWrite || k.depthWrite) store8(depth + 8 * j, depthValue[j], mask16);
+        storePlace<Split>(PLACE(j).color, PLACE(j).color2, j,
+                          ditherToPixels(c, rb[j], g[j], ROW(j).ditherRB, ROW(j).ditherG), mask16);
+        if (Depth == kWLessWrite || k.depthWrite)
+            storePlace<Split>(PLACE(j).depth, PLACE(j).depth2, j, depthValue[j], mask16);
     }
+#undef ROW
+#undef PLACE
+}
+
+// Up to four pixels of one row, [lo, hi) of the run [x, x + 4); the short rows of small
+// triangles and the ends of longer rows go through runs, two to a group, so that a group's
+// lanes are mostly busy where a row has only a few pixels.
+struct Run {
+    int x, y, lo, hi;
+};
+
+// Lanes 0..3 `low`, lanes 4..7 `high`.
+AVX2 INLINE __m256i halves(int low, int high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi32(low)),
+                                   _mm_set1_epi32(high), 1);
+}
+// A plane's row value c0 + dy * fy at each lane's row.
+AVX2 INLINE __m256 rowValues(const Plane& p, __m256 fy) {
+    return _mm256_add_ps(broadcast(p.c0), _mm256_mul_ps(broadcast(p.dy), fy));
+}
+// The dither addends of runs a (lanes 0..3) and b (lanes 4..7) from one of the tables.
+AVX2 INLINE __m256i runAddends(const std::int32_t (*table)[12], const Run& a, const Run& b) {
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(&table[b.y & 3][b.x & 3]),
+                               reinterpret_cast<const __m128i*>(&table[a.y & 3][a.x & 3]));
+}
+
+// Shades N groups of two runs each, runs[2 j] in lanes 0..3 of group j and runs[2 j + 1] in
+// lanes 4..7. Each lane has its own row, so the attributes' row values are worked out per
+// lane, with the reference's arithmetic.
+template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma, int N>
+AVX2 INLINE void shadeRuns(const FastConfig& k, const TriangleSetup& su, const TriangleConsts& tc,
+                           const Vectors& c, std::uint16_t* colorBuffer, std::uint16_t* depthBuffer,
+                           const Run* runs) {
+    RowState row[N];
+    __m256 fx[N];
+    __m256i valid[N];
+    Places places[N];
+    EACH(j) {
+        const Run& a = runs[2 * j];
+        const Run& b = runs[2 * j + 1];
+        const __m256i x =
+            _mm256_add_epi32(halves(a.x, b.x), _mm256_setr_epi32(0, 1, 2, 3, 0, 1, 2, 3));
+        valid[j] = _mm256_andnot_si256(_mm256_cmpgt_epi32(halves(a.lo, b.lo), x),
+                                       _mm256_cmpgt_epi32(halves(a.hi, b.hi), x));
+        fx[j] = _mm256_cvtepi32_ps(_mm256_sub_epi32(x, broadcasti(su.xRef)));
+        const __m256 fy = _mm256_cvtepi32_ps(halves(a.y - su.yRef, b.y - su.yRef));
+        row[j].r = rowValues(su.r, fy);
+        row[j].g = rowValues(su.g, fy);
+        row[j].b = rowValues(su.b, fy);
+        row[j].a = rowValues(su.a, fy);
+        row[j].w = rowValues(su.w, fy);
+        row[j].z = rowValues(su.z, fy);
+        row[j].s = rowValues(su.s, fy);
+        row[j].t = rowValues(su.t, fy);
+        row[j].ditherRB = runAddends(kDitherRows.rb, a, b);
+        row[j].ditherG = runAddends(kDitherRows.g, a, b);
+        const int offsetA = (kHeight - 1 - a.y) * kWidth + a.x;
+        const int offsetB = (kHeight - 1 - b.y) * kWidth + b.x;
+        places[j] = Places{colorBuffer + offsetA, depthBuffer + offsetA, colorBuffer + offsetB,
+                           depthBuffer + offsetB};
+    }
+    shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, N, true>(k, tc, c, row, fx, places,
+                                                                       valid);
 }
 
 template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma>
@@ -1005,66 +1114,116 @@ AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
     const TriangleConsts tc = consts;
     Vectors c;
     makeVectors(k, su, tc, &c);
-    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     std::uint16_t* const colorBuffer = backBuffer();
     std::uint16_t* const depthBuffer = board.depth.data();
+    // Runs wait until there are four, for two groups shaded together.
+    Run queue[4];
+    int queued = 0;
     SpanWalker walker(su);
     for (int y = su.minY; y < su.maxY; ++y, walker.next()) {
         int x0, x1;
         walker.span(&x0, &x1);
         if (x0 >= x1) continue;
-        const float fy = float(y - su.yRef);
-        auto at = [fy](const Plane& p) { return p.c0 + p.dy * fy; };
-        RowState row;
-        row.r = broadcast(at(su.r));
-        row.g = broadcast(at(su.g));
-        row.b = broadcast(at(su.b));
-        row.a = broadcast(at(su.a));
-        row.w = broadcast(at(su.w));
-        row.z = broadcast(at(su.z));
-        row.s = broadcast(at(su.s));
-        row.t = broadcast(at(su.t));
-        row.ditherRB =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&kDitherRows.rb[y & 3][x0 & 3]));
-        row.ditherG =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&kDitherRows.g[y & 3][x0 & 3]));
-        const int offset = (kHeight - 1 - y) * kWidth;
-        std::uint16_t* color = colorBuffer + offset;
-        std::uint16_t* depth = depthBuffer + offset;
-        // Pixel offsets from the reference pixel are small integers: adding 8 stays exact.
-        __m256 fx = _mm256_add_ps(broadcast(float(x0 - su.xRef)), c.lane);
         int x = x0;
-        const __m256i all[2] = {c.minusOne, c.minusOne};
-        for (; x + 16 <= x1; x += 16) {
-            const __m256 two[2] = {fx, _mm256_add_ps(fx, c.eight)};
-            shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 2>(k, tc, c, row, two,
-                                                                         color + x, depth + x, all);
-            fx = _mm256_add_ps(two[1], c.eight);
+        // Without texels a group costs little next to setting up runs: every row goes through
+        // whole groups, the last one partly masked.
+        constexpr bool useRuns = Tex != kNoTexture;
+        if (x1 - x0 >= 8 || !useRuns) {
+            const float fy = float(y - su.yRef);
+            auto at = [fy](const Plane& p) { return p.c0 + p.dy * fy; };
+            RowState row;
+            row.r = broadcast(at(su.r));
+            row.g = broadcast(at(su.g));
+            row.b = broadcast(at(su.b));
+            row.a = broadcast(at(su.a));
+            row.w = broadcast(at(su.w));
+            row.z = broadcast(at(su.z));
+            row.s = broadcast(at(su.s));
+            row.t = broadcast(at(su.t));
+            row.ditherRB = _mm256_loadu_si256(
+                reinterpret_cast<const __m256i*>(&kDitherRows.rb[y & 3][x0 & 3]));
+            row.ditherG =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&kDitherRows.g[y & 3][x0 & 3]));
+            const int offset = (kHeight - 1 - y) * kWidth;
+            std::uint16_t* color = colorBuffer + offset;
+            std::uint16_t* depth = depthBuffer + offset;
+            // Pixel offsets from the reference pixel are small integers: adding 8 stays exact.
+            __m256 fx = _mm256_add_ps(broadcast(float(x0 - su.xRef)), c.lane);
+            const __m256i all[4] = {c.minusOne, c.minusOne, c.minusOne, c.minusOne};
+            // Four groups at a time where the row allows: each group's texel fetches wait on
+            // a long chain of address arithmetic, and more independent groups in flight keep
+            // the processor busy meanwhile.
+            for (; x + 32 <= x1; x += 32) {
+                __m256 four[4];
+                four[0] = fx;
+                for (int j = 1; j < 4; ++j) four[j] = _mm256_add_ps(four[j - 1], c.eight);
+                const Places here{color + x, depth + x, nullptr, nullptr};
+                shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 4>(k, tc, c, &row, four,
+                                                                             &here, all);
+                fx = _mm256_add_ps(four[3], c.eight);
+            }
+            for (; x + 16 <= x1; x += 16) {
+                const __m256 two[2] = {fx, _mm256_add_ps(fx, c.eight)};
+                const Places here{color + x, depth + x, nullptr, nullptr};
+                shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 2>(k, tc, c, &row, two,
+                                                                             &here, all);
+                fx = _mm256_add_ps(two[1], c.eight);
+            }
+            if (x + 8 <= x1) {
+                const Places here{color + x, depth + x, nullptr, nullptr};
+                shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(k, tc, c, &row, &fx,
+                                                                             &here, all);
+                x += 8;
+                fx = _mm256_add_ps(fx, c.eight);
+            }
+            if (x == x1) continue;
+            if (!useRuns) {
+                const __m256i valid = _mm256_cmpgt_epi32(broadcasti(x1 - x), c.laneIndex);
+                if (x + 8 <= kWidth) {
+                    // Lanes past the span read their pixels and store them back unchanged.
+                    const Places here{color + x, depth + x, nullptr, nullptr};
+                    shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(
+                        k, tc, c, &row, &fx, &here, &valid);
+                } else {
+                    // At the right edge of the buffer the last pixels go through a copy, so
+                    // nothing past the row is read.
+                    alignas(16) std::uint16_t cc[8] = {}, d[8] = {};
+                    std::copy(color + x, color + x1, cc);
+                    std::copy(depth + x, depth + x1, d);
+                    const Places copy{cc, d, nullptr, nullptr};
+                    shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(
+                        k, tc, c, &row, &fx, &copy, &valid);
+                    std::copy(cc, cc + (x1 - x), color + x);
+                    std::copy(d, d + (x1 - x), depth + x);
+                }
+                continue;
+            }
         }
-        if (x + 8 <= x1) {
-            shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(k, tc, c, row, &fx,
-                                                                         color + x, depth + x, all);
-            x += 8;
-            fx = _mm256_add_ps(fx, c.eight);
+        // The last one to seven pixels as one or two runs of four, placed from x onwards, or
+        // back from x1 where that would reach past the row (a row is far wider than eight
+        // pixels, so one of the two stays inside it).
+        const int runs = x1 - x > 4 ? 2 : 1;
+        const int first = x + 4 * runs <= kWidth ? x : x1 - 4 * runs;
+        for (int i = 0; i < runs; ++i) {
+            queue[queued++] = Run{first + 4 * i, y, x, x1};
+            if (queued == 4) {
+                shadeRuns<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 2>(
+                    k, su, tc, c, colorBuffer, depthBuffer, queue);
+                queued = 0;
+            }
         }
-        if (x < x1 && x + 8 <= kWidth) {
-            // Lanes past the span read their pixels and store them back unchanged.
-            const __m256i valid = _mm256_cmpgt_epi32(broadcasti(x1 - x), lane);
-            shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(
-                k, tc, c, row, &fx, color + x, depth + x, &valid);
-        } else if (x < x1) {
-            // At the right edge of the buffer the last pixels go through a copy, so nothing
-            // past the row is read.
-            const int n = x1 - x;
-            alignas(16) std::uint16_t cc[8] = {}, d[8] = {};
-            std::copy(color + x, color + x1, cc);
-            std::copy(depth + x, depth + x1, d);
-            const __m256i valid = _mm256_cmpgt_epi32(broadcasti(n), lane);
-            shadeGroups<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(k, tc, c, row, &fx, cc, d,
-                                                                         &valid);
-            std::copy(cc, cc + n, color + x);
-            std::copy(d, d + n, depth + x);
-        }
+    }
+    if (queued >= 2) {
+        shadeRuns<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(k, su, tc, c, colorBuffer,
+                                                                   depthBuffer, queue);
+        queued -= 2;
+        queue[0] = queue[2];
+    }
+    if (queued == 1) {
+        // Alone: the second half repeats the run with no lane set.
+        queue[1] = Run{queue[0].x, queue[0].y, 0, 0};
+        shadeRuns<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 1>(k, su, tc, c, colorBuffer,
+                                                                   depthBuffer, queue);
     }
 }
 

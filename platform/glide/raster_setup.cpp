@@ -20,10 +20,19 @@ bool usable(const GrVertex& v) {
            v.oow > 0.0f && std::isfinite(v.oow);
 }
 
+// The nearest integer, ties to even, of |v| < 2^51: adding 1.5 * 2^52 leaves no fraction bits,
+// so the sum is rounded to an integer in the default rounding mode, and taking the constant
+// away again is exact. The same result as nearbyint without a library call per coordinate.
+inline double roundToInteger(double v) {
+    constexpr double kShift = 6755399441055744.0;
+    return (v + kShift) - kShift;
+}
+
 // Vertices sit on the board's 1/16-pixel grid, so edge tests are exact integer arithmetic.
+// Usable coordinates are below 2^24 pixels, 2^28 sixteenths.
 Snapped snap(const GrVertex& v) {
-    return {std::int64_t(std::nearbyint(double(v.x) * 16.0)),
-            std::int64_t(std::nearbyint(double(v.y) * 16.0))};
+    return {std::int64_t(roundToInteger(double(v.x) * 16.0)),
+            std::int64_t(roundToInteger(double(v.y) * 16.0))};
 }
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {  // b > 0
