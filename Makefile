@@ -14,6 +14,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
                 LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp:print_suppressions=0
@@ -80,10 +81,11 @@ sanitize:
 	@echo "sanitize: the tests and the whole show ran clean ($(ASAN_BUILD)/sanitize-show.json)"
 
 # Builds the fuzz targets with clang and libFuzzer in $(FUZZ_BUILD) and runs each for
-# $(FUZZ_SECONDS) seconds (make fuzz FUZZ_SECONDS=600 for a long run).
+# $(FUZZ_SECONDS) seconds (make fuzz FUZZ_SECONDS=600 for a long run), or until it has run
+# $(FUZZ_RUNS) inputs when that is given and comes first.
 fuzz:
 	@command -v clang++ >/dev/null 2>&1 || { \
 	  echo "fuzz: needs clang with libFuzzer (Debian: apt-get install clang)"; exit 1; }
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DTARNOVEL_FUZZ=ON $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
-	./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	FUZZ_RUNS=$(FUZZ_RUNS) ./fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)

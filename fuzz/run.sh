@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzz target built in BUILD for SECONDS each, one after the other, at low priority.
 # Usage: fuzz/run.sh BUILD SECONDS [TARGET...]
+# With FUZZ_RUNS=N in the environment a target also stops after N executions, whichever of the
+# two limits comes first.
 #
 # Each target starts from its seeds in fuzz/corpus/NAME and keeps what it learns in
 # BUILD/fuzz-corpus/NAME (the repository's seeds are never written to). A crash, a hang, a leak
@@ -38,6 +40,11 @@ malloc_limit() {
   esac
 }
 
+runs_option=()
+if [ -n "${FUZZ_RUNS:-}" ]; then
+  runs_option=(-runs="$FUZZ_RUNS")
+fi
+
 failed=0
 for name in "${targets[@]}"; do
   binary=$build/fuzz/$name
@@ -55,14 +62,17 @@ for name in "${targets[@]}"; do
   nice -n 10 "$binary" "$corpus" "$here/corpus/$name" \
     -max_total_time="$seconds" -max_len="$(max_len "$name")" -timeout=10 -rss_limit_mb=2048 \
     -malloc_limit_mb="$(malloc_limit "$name")" \
-    -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1
+    -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$artifacts/" "${runs_option[@]}" \
+    >"$log" 2>&1
   status=$?
   execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$')
+  rate=$(grep -o 'stat::average_exec_per_sec: *[0-9]*' "$log" | grep -o '[0-9]*$')
+  took=$(grep -o 'Done [0-9]* runs in [0-9]* second' "$log" | grep -o 'in [0-9]*' | grep -o '[0-9]*')
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
   ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
   units=$(ls "$corpus" | wc -l)
   if [ $status -eq 0 ]; then
-    echo "fuzz: $name clean: ${execs:-?} executions, coverage ${cov:-?} edges, ${ft:-?} features, $units inputs in its corpus"
+    echo "fuzz: $name clean: ${execs:-?} executions in ${took:-?} s (${rate:-?}/s), coverage ${cov:-?} edges, ${ft:-?} features, $units inputs in its corpus"
   else
     failed=1
     echo "fuzz: $name FOUND A PROBLEM (status $status); input in $artifacts/:"

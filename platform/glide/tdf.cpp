@@ -2,6 +2,7 @@
 #include <strings.h>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -58,15 +59,33 @@ std::string trimmed(const std::string& s) {
     return s.substr(begin, end - begin);
 }
 
-// Two integers after a fixed label, and nothing else on the line.
-bool parsePair(const std::string& line, const char* label, int* a, int* b) {
+// Two integers after a fixed label, and nothing else on the line. The numbers are read wide
+// (saturating far past any valid size) so that a huge number stays huge and is judged out of
+// bounds later, instead of wrapping into a small valid one.
+bool parsePair(const std::string& line, const char* label, long long* a, long long* b) {
     const std::string text = trimmed(line);
     const std::size_t labelLength = std::strlen(label);
     if (text.size() < labelLength || strncasecmp(text.c_str(), label, labelLength) != 0)
         return false;
-    int consumed = 0;
-    if (std::sscanf(text.c_str() + labelLength, "%d %d%n", a, b, &consumed) != 2) return false;
-    return text.c_str()[labelLength + consumed] == '\0';
+    const char* p = text.c_str() + labelLength;
+    long long* values[2] = {a, b};
+    for (long long* value : values) {
+        while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+        const char* start = p;
+        if (*p == '+' || *p == '-') ++p;
+        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+        char* end = nullptr;
+        // On overflow strtoll gives LLONG_MAX or LLONG_MIN, which are out of bounds all the same.
+        *value = std::strtoll(start, &end, 10);
+        p = end;
+    }
+    return *p == '\0';
+}
+
+// A header number as an int for the table look-ups, or -1 (never valid there) when it is
+// outside the range any of them accepts.
+int smallNumber(long long v) {
+    return v >= 0 && v <= 256 ? int(v) : -1;
 }
 
 bool parse(const std::vector<std::uint8_t>& bytes, Parsed* out, const char** why) {
@@ -85,12 +104,13 @@ bool parse(const std::vector<std::uint8_t>& bytes, Parsed* out, const char** why
         *why = "unknown texture format";
         return false;
     }
-    int smallSide = 0, largeSide = 0, ratioW = 0, ratioH = 0;
+    long long smallSide = 0, largeSide = 0, ratioW = 0, ratioH = 0;
     if (!nextLine(bytes, &pos, &line) || !parsePair(line, "lod range:", &smallSide, &largeSide)) {
         *why = "bad lod range line";
         return false;
     }
-    const int smallLod = glide::lodFromSide(smallSide), largeLod = glide::lodFromSide(largeSide);
+    const int smallLod = glide::lodFromSide(smallNumber(smallSide));
+    const int largeLod = glide::lodFromSide(smallNumber(largeSide));
     if (smallLod < 0 || largeLod < 0 || smallSide > largeSide) {
         *why = "lod range out of bounds";
         return false;
@@ -99,7 +119,7 @@ bool parse(const std::vector<std::uint8_t>& bytes, Parsed* out, const char** why
         *why = "bad aspect ratio line";
         return false;
     }
-    const int aspect = glide::aspectFromRatio(ratioW, ratioH);
+    const int aspect = glide::aspectFromRatio(smallNumber(ratioW), smallNumber(ratioH));
     if (aspect < 0) {
         *why = "aspect ratio out of bounds";
         return false;

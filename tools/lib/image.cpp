@@ -1,6 +1,7 @@
 // PNG reading and writing through stb, and the decoding of a 3DF file's largest level.
 #include "image.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -28,6 +29,83 @@ bool readPicture(const std::string& path, Image* image, std::string* error) {
             std::uint32_t(p[3]) << 24 | std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
     }
     stbi_image_free(rgba);
+    return true;
+}
+
+namespace {
+
+bool textureSide(int v) {
+    return v >= 1 && v <= 256 && (v & (v - 1)) == 0;
+}
+
+// The picture kinds the converter takes, told from the file's first bytes: PNG by its
+// signature, BMP by "BM", TGA by its colour-map type (0 or 1) and image type (colour-mapped,
+// true colour or grey, plain or run-length). stb_image's other decoders are never reached: its
+// JPEG decoder writes past its Huffman tables when a table's code counts add up to more than
+// 256, and no texture needs JPEG, GIF, PSD, HDR, PIC or PNM.
+enum class Kind { unreadable, other, accepted };
+
+Kind pictureKind(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return Kind::unreadable;
+    unsigned char head[8] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (got == 8 && std::memcmp(head, png, 8) == 0) return Kind::accepted;
+    if (got >= 2 && head[0] == 'B' && head[1] == 'M') return Kind::accepted;
+    if (got >= 3 && head[1] <= 1) {
+        switch (head[2]) {
+            case 1:
+            case 2:
+            case 3:
+            case 9:
+            case 10:
+            case 11:
+                return Kind::accepted;
+            default:
+                break;
+        }
+    }
+    return Kind::other;
+}
+
+}  // namespace
+
+bool readTexturePicture(const std::string& path, Image* image, std::string* error) {
+    switch (pictureKind(path)) {
+        case Kind::unreadable:
+            if (error) *error = "cannot read \"" + path + "\": can't fopen";
+            return false;
+        case Kind::other:
+            if (error) *error = "cannot read \"" + path + "\": not a PNG, BMP or TGA picture";
+            return false;
+        case Kind::accepted:
+            break;
+    }
+    // A header of a few bytes may declare gigabytes of pixels; decoding them first would cost
+    // seconds and memory only to refuse the picture afterwards.
+    int w = 0, h = 0, channels = 0;
+    if (!stbi_info(path.c_str(), &w, &h, &channels)) {
+        if (error) *error = "cannot read \"" + path + "\": " + stbi_failure_reason();
+        return false;
+    }
+    const auto wrongSize = [&](int width, int height) {
+        if (error)
+            *error = "picture is " + std::to_string(width) + "x" + std::to_string(height) +
+                     "; sides must be powers of two from 1 to 256";
+        return false;
+    };
+    if (!textureSide(w) || !textureSide(h)) return wrongSize(w, h);
+    if (!readPicture(path, image, error)) return false;
+    // The decoder is the final word on the size; a header that said otherwise is refused too.
+    if (image->width != w || image->height != h) {
+        if (error)
+            *error = "cannot read \"" + path + "\": its header declares " + std::to_string(w) +
+                     "x" + std::to_string(h) + " but its pixels are " +
+                     std::to_string(image->width) + "x" + std::to_string(image->height);
+        return false;
+    }
     return true;
 }
 

@@ -13,6 +13,7 @@ void usage() {
     std::fprintf(stderr,
                  "usage: tarnovel-texconv IN.png OUT.3df [--format NAME] [--no-mipmaps]\n"
                  "       tarnovel-texconv IN.3df OUT.png\n"
+                 "pictures: PNG, BMP or TGA, sides powers of two from 1 to 256\n"
                  "formats: rgb332 a8 i8 ai44 p8 argb8332 rgb565 argb1555 argb4444 ai88 ap88\n"
                  "         (default rgb565; p8 and ap88 get a grey palette)\n");
 }
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (!tdf::readPicture(in, &image, &error) ||
+    if (!tdf::readTexturePicture(in, &image, &error) ||
         !tdf::write3df(out, image, format, mipmaps, &error)) {
         std::fprintf(stderr, "tarnovel-texconv: %s\n", error.c_str());
         return 1;
