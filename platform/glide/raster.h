@@ -128,12 +128,12 @@ struct SpanWalker {
                 b.row += b.rowStep;
                 continue;
             }
-            b.q += b.stepQ;
-            b.r += b.stepR;
-            if (b.r >= b.divisor) {
-                b.r -= b.divisor;
-                ++b.q;
-            }
+            // The carry is taken without a branch: across a triangle's rows it comes and goes
+            // with the edge's slope, which the processor cannot predict.
+            const std::int64_t r = b.r + b.stepR;
+            const std::int64_t carry = r >= b.divisor;
+            b.r = r - (b.divisor & -carry);
+            b.q += b.stepQ + carry;
         }
     }
 };
