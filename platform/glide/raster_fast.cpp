@@ -46,6 +46,9 @@ typedef void (*Kernel)(const FastConfig&, const TriangleSetup&, const TriangleCo
 struct KernelSet {
     Kernel fixedLevel[2];
     Kernel perPixelLevel;
+    // The same state for triangles whose iterated alpha is zero at every pixel, where adding
+    // it changes nothing and the kernel without the addition gives the same pixels.
+    const KernelSet* zeroAlpha = nullptr;
 };
 
 struct FastConfig {
@@ -1244,15 +1247,21 @@ constexpr KernelSet kAnyState[3] = {
     kernelSet<kBilinear, kCombineAny, kBlendAny, kDepthAny, kChromaAny>(),
 };
 // The show's own states: opaque filtered surfaces, additive keyed text, flat shading.
-constexpr KernelSet kSurfaceModulateAddAlpha =
-    kernelSet<kBilinear, kModulateAddAlpha, kReplace, kWLessWrite, kChromaOff>();
+template <int Comb, int Blend, int Chroma>
+constexpr KernelSet withZeroAlpha(const KernelSet* zeroAlpha) {
+    KernelSet set = kernelSet<kBilinear, Comb, Blend, kWLessWrite, Chroma>();
+    set.zeroAlpha = zeroAlpha;
+    return set;
+}
 constexpr KernelSet kSurfaceModulate =
     kernelSet<kBilinear, kModulate, kReplace, kWLessWrite, kChromaOff>();
+constexpr KernelSet kSurfaceModulateAddAlpha =
+    withZeroAlpha<kModulateAddAlpha, kReplace, kChromaOff>(&kSurfaceModulate);
 constexpr KernelSet kSurfaceAddTexture =
     kernelSet<kBilinear, kAddTexture, kReplace, kWLessWrite, kChromaOff>();
-constexpr KernelSet kTextModulateAddAlpha =
-    kernelSet<kBilinear, kModulateAddAlpha, kAdd, kWLessWrite, kChromaOn>();
 constexpr KernelSet kTextModulate = kernelSet<kBilinear, kModulate, kAdd, kWLessWrite, kChromaOn>();
+constexpr KernelSet kTextModulateAddAlpha =
+    withZeroAlpha<kModulateAddAlpha, kAdd, kChromaOn>(&kTextModulate);
 constexpr KernelSet kFlatColour =
     kernelSet<kNoTexture, kConstantColour, kReplace, kWLessWrite, kChromaOff>();
 
@@ -1374,7 +1383,8 @@ void shadeTriangleFast(const TriangleSetup& setup) {
     // With no slope every pixel's alpha is c0 plus zeros, which iterates as c0 does.
     tc.flatAlpha = setup.a.dx == 0.0f && setup.a.dy == 0.0f;
     tc.alpha = iteratedChannel(setup.a.c0);
-    const KernelSet& kernels = *k.kernels;
+    const KernelSet& kernels =
+        tc.flatAlpha && tc.alpha == 0 && k.kernels->zeroAlpha ? *k.kernels->zeroAlpha : *k.kernels;
     if (!k.mipmap) {
         useLevel(k, 0, &tc);
         kernels.fixedLevel[flat](k, setup, tc);
