@@ -224,7 +224,7 @@ AVX2 INLINE __m256i broadcasti(int v) {
 AVX2 INLINE __m256i pairOf(int hi, int lo) {
     return _mm256_set1_epi32(hi << 16 | lo);
 }
-// A per-lane value 0..255 in both halves.
+// A per-lane value below 2^16 in both halves.
 AVX2 INLINE __m256i both(__m256i v) {
     return _mm256_or_si256(v, _mm256_slli_epi32(v, 16));
 }
@@ -253,8 +253,8 @@ struct Vectors {
     // Constants.
     __m256 zero, f255, f65535, limit, minusLimit, half, f128, f256, one, eight, lane;
     __m256i laneIndex;  // 0..7
-    __m256i pairMask, lowMask, pairRound, pair256, depthBase, depthMax, lodBias, seven, minusOne,
-        five, six, ditherMul5, ditherMul6, m257, izero;
+    __m256i pairMask, lowMask, pairRound, depthBase, depthMax, lodBias, seven, minusOne, five, six,
+        ditherMul5, ditherMul6, m257, izero;
 };
 
 AVX2 INLINE __m256 hiddenFloat(float x) {
@@ -309,7 +309,6 @@ AVX2 INLINE void makeVectors(const FastConfig& k, const TriangleSetup& su, const
     v->pairMask = hiddenInt(0x00FF00FF);
     v->lowMask = hiddenInt(0xFF);
     v->pairRound = hiddenInt(0x00800080);
-    v->pair256 = hiddenInt(0x01000100);
     v->depthBase = hiddenInt(520192);
     v->depthMax = hiddenInt(0xFFFF);
     v->lodBias = hiddenInt(126);
@@ -450,10 +449,12 @@ AVX2 INLINE void gatherFootprints(const std::uint64_t* entries, __m256i index, _
     *t11 = _mm256_unpackhi_epi64(ab1, cd1);
 }
 
-// (x0 * (256 - w) + x1 * w) >> 8 on pairs; w and inverse are weights in both halves.
-AVX2 INLINE __m256i lerpPair(__m256i x0, __m256i x1, __m256i w, __m256i inverse) {
-    return _mm256_srli_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(x0, inverse), _mm256_mullo_epi16(x1, w)), 8);
+// (x0 * (256 - w) + x1 * w) >> 8 on pairs of 0..255 values with weights 0..255, in one
+// multiply: it equals x0 + floor((x1 - x0) * w / 256), the high half of (x1 - x0) * 128 times
+// 2 w, where both factors fit 16 signed bits. `twice` holds 2 w in both halves.
+AVX2 INLINE __m256i lerpPair(__m256i x0, __m256i x1, __m256i twice) {
+    return _mm256_add_epi16(
+        x0, _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(x1, x0), 7), twice));
 }
 
 // Red|blue and alpha|green of 0xAARRGGBB texels.
@@ -577,25 +578,23 @@ AVX2 INLINE void sampleTexture(const FastConfig& k, const Vectors& c, bool safe,
     }
     __m256i t00[N], t10[N], t01[N], t11[N];
     EACH(j) gatherFootprints(k.entries, index[j], &t00[j], &t10[j], &t01[j], &t11[j]);
-    __m256i wu[N], wv[N], ru[N], rv[N];
+    __m256i twiceU[N], twiceV[N];
     EACH(j) {
-        wu[j] = both(fu[j]);
-        wv[j] = both(fv[j]);
-        ru[j] = _mm256_sub_epi16(c.pair256, wu[j]);
-        rv[j] = _mm256_sub_epi16(c.pair256, wv[j]);
+        twiceU[j] = both(_mm256_add_epi32(fu[j], fu[j]));
+        twiceV[j] = both(_mm256_add_epi32(fv[j], fv[j]));
     }
     __m256i topRB[N], bottomRB[N], topAG[N], bottomAG[N];
     EACH(j) {
-        topRB[j] = lerpPair(lowPairs(c, t00[j]), lowPairs(c, t10[j]), wu[j], ru[j]);
-        bottomRB[j] = lerpPair(lowPairs(c, t01[j]), lowPairs(c, t11[j]), wu[j], ru[j]);
+        topRB[j] = lerpPair(lowPairs(c, t00[j]), lowPairs(c, t10[j]), twiceU[j]);
+        bottomRB[j] = lerpPair(lowPairs(c, t01[j]), lowPairs(c, t11[j]), twiceU[j]);
     }
     EACH(j) {
-        topAG[j] = lerpPair(highPairs(t00[j]), highPairs(t10[j]), wu[j], ru[j]);
-        bottomAG[j] = lerpPair(highPairs(t01[j]), highPairs(t11[j]), wu[j], ru[j]);
+        topAG[j] = lerpPair(highPairs(t00[j]), highPairs(t10[j]), twiceU[j]);
+        bottomAG[j] = lerpPair(highPairs(t01[j]), highPairs(t11[j]), twiceU[j]);
     }
     EACH(j) {
-        tex[j] = {lerpPair(topRB[j], bottomRB[j], wv[j], rv[j]),
-                  lerpPair(topAG[j], bottomAG[j], wv[j], rv[j])};
+        tex[j] = {lerpPair(topRB[j], bottomRB[j], twiceV[j]),
+                  lerpPair(topAG[j], bottomAG[j], twiceV[j])};
     }
 }
 

@@ -1,7 +1,10 @@
 // Triangle setup and traversal: rejection, culling, edge functions, attribute planes, row spans,
 // and the two triangle entry points.
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "glideext.h"
 #include "raster.h"
@@ -76,6 +79,78 @@ struct PlaneBuilder {
     }
 };
 
+bool hasAvx2() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+
+#define AVX2 __attribute__((target("avx2")))
+
+// The attributes are read four at a time straight from the vertex: red, green, blue and ooz
+// follow each other, and so do alpha, 1/w and unit 0's s/w and t/w.
+static_assert(offsetof(GrVertex, g) == offsetof(GrVertex, r) + 4 &&
+              offsetof(GrVertex, b) == offsetof(GrVertex, r) + 8 &&
+              offsetof(GrVertex, ooz) == offsetof(GrVertex, r) + 12);
+static_assert(offsetof(GrVertex, oow) == offsetof(GrVertex, a) + 4 &&
+              offsetof(GrVertex, tmuvtx) == offsetof(GrVertex, a) + 8 &&
+              offsetof(GrTmuVertex, sow) == 0 && offsetof(GrTmuVertex, tow) == 4);
+
+// Four planes side by side in double lanes, each lane the scalar builder's operations in its
+// order (no fused steps, division by the area itself), so every lane rounds as the scalar
+// code does and gives its bits.
+struct FourPlanes {
+    float c0[4], dx[4], dy[4];
+};
+
+AVX2 inline FourPlanes fourPlanes(const PlaneBuilder& p, const float* va, const float* vb,
+                                  const float* vc) {
+    const __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(va));
+    const __m256d b = _mm256_cvtps_pd(_mm_loadu_ps(vb));
+    const __m256d c = _mm256_cvtps_pd(_mm_loadu_ps(vc));
+    const __m256d ba = _mm256_sub_pd(b, a), ca = _mm256_sub_pd(c, a);
+    const __m256d area = _mm256_set1_pd(p.area);
+    const __m256d dx = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ba, _mm256_set1_pd(p.yc - p.ya)),
+                                                   _mm256_mul_pd(ca, _mm256_set1_pd(p.yb - p.ya))),
+                                     area);
+    const __m256d dy = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ca, _mm256_set1_pd(p.xb - p.xa)),
+                                                   _mm256_mul_pd(ba, _mm256_set1_pd(p.xc - p.xa))),
+                                     area);
+    const __m256d c0 =
+        _mm256_add_pd(_mm256_add_pd(a, _mm256_mul_pd(dx, _mm256_set1_pd(p.xRefCentre - p.xa))),
+                      _mm256_mul_pd(dy, _mm256_set1_pd(p.yRefCentre - p.ya)));
+    FourPlanes out;
+    _mm_storeu_ps(out.c0, _mm256_cvtpd_ps(c0));
+    _mm_storeu_ps(out.dx, _mm256_cvtpd_ps(dx));
+    _mm_storeu_ps(out.dy, _mm256_cvtpd_ps(dy));
+    return out;
+}
+
+AVX2 void buildPlanesVector(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
+                            const GrVertex& c, TriangleSetup* out) {
+    const FourPlanes colour = fourPlanes(p, &a.r, &b.r, &c.r);  // r, g, b, ooz
+    const FourPlanes rest = fourPlanes(p, &a.a, &b.a, &c.a);    // a, 1/w, s/w, t/w
+    Plane* const first[4] = {&out->r, &out->g, &out->b, &out->z};
+    Plane* const second[4] = {&out->a, &out->w, &out->s, &out->t};
+    for (int i = 0; i < 4; ++i) {
+        *first[i] = Plane{colour.c0[i], colour.dx[i], colour.dy[i]};
+        *second[i] = Plane{rest.c0[i], rest.dx[i], rest.dy[i]};
+    }
+}
+
+void buildPlanesScalar(const PlaneBuilder& plane, const GrVertex& a, const GrVertex& b,
+                       const GrVertex& c, TriangleSetup* out) {
+    out->r = plane(a.r, b.r, c.r);
+    out->g = plane(a.g, b.g, c.g);
+    out->b = plane(a.b, b.b, c.b);
+    out->a = plane(a.a, b.a, c.a);
+    // Texture perspective uses the vertex's 1/w, as the board did without a separate w hint:
+    // the scenes give unit 0 the same value, and the font leaves unit 0's own 1/w unset.
+    out->w = plane(a.oow, b.oow, c.oow);
+    out->s = plane(a.tmuvtx[0].sow, b.tmuvtx[0].sow, c.tmuvtx[0].sow);
+    out->t = plane(a.tmuvtx[0].tow, b.tmuvtx[0].tow, c.tmuvtx[0].tow);
+    out->z = plane(a.ooz, b.ooz, c.ooz);
+}
+
 }  // namespace
 
 bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, const RenderState& rs,
@@ -117,16 +192,10 @@ bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, cons
     PlaneBuilder plane{double(sa.x) / 16.0,   double(sa.y) / 16.0, double(sb.x) / 16.0,
                        double(sb.y) / 16.0,   double(sc.x) / 16.0, double(sc.y) / 16.0,
                        double(area2) / 256.0, out->xRef + 0.5,     out->yRef + 0.5};
-    out->r = plane(a.r, b.r, c.r);
-    out->g = plane(a.g, b.g, c.g);
-    out->b = plane(a.b, b.b, c.b);
-    out->a = plane(a.a, b.a, c.a);
-    // Texture perspective uses the vertex's 1/w, as the board did without a separate w hint:
-    // the scenes give unit 0 the same value, and the font leaves unit 0's own 1/w unset.
-    out->w = plane(a.oow, b.oow, c.oow);
-    out->s = plane(a.tmuvtx[0].sow, b.tmuvtx[0].sow, c.tmuvtx[0].sow);
-    out->t = plane(a.tmuvtx[0].tow, b.tmuvtx[0].tow, c.tmuvtx[0].tow);
-    out->z = plane(a.ooz, b.ooz, c.ooz);
+    if (hasAvx2())
+        buildPlanesVector(plane, a, b, c, out);
+    else
+        buildPlanesScalar(plane, a, b, c, out);
     out->minOow = std::min({a.oow, b.oow, c.oow});
     return true;
 }
