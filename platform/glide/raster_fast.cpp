@@ -1118,8 +1118,9 @@ AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
     makeVectors(k, su, tc, &c);
     std::uint16_t* const colorBuffer = backBuffer();
     std::uint16_t* const depthBuffer = board.depth.data();
-    // Runs wait until there are four, for two groups shaded together.
-    Run queue[4];
+    // Runs wait until there are four, for two groups shaded together; a row adds one or two,
+    // and one may be left over.
+    Run queue[6];
     int queued = 0;
     SpanWalker walker(su);
     for (int y = su.minY; y < su.maxY; ++y, walker.next()) {
@@ -1204,15 +1205,18 @@ AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
         // The last one to seven pixels as one or two runs of four, placed from x onwards, or
         // back from x1 where that would reach past the row (a row is far wider than eight
         // pixels, so one of the two stays inside it).
+        // Both runs are written and the count moves by one or two, so that the row's length
+        // decides no branch here: across small triangles it changes unpredictably.
         const int runs = x1 - x > 4 ? 2 : 1;
         const int first = x + 4 * runs <= kWidth ? x : x1 - 4 * runs;
-        for (int i = 0; i < runs; ++i) {
-            queue[queued++] = Run{first + 4 * i, y, x, x1};
-            if (queued == 4) {
-                shadeRuns<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 2>(
-                    k, su, tc, c, colorBuffer, depthBuffer, queue);
-                queued = 0;
-            }
+        queue[queued] = Run{first, y, x, x1};
+        queue[queued + 1] = Run{first + 4, y, x, x1};
+        queued += runs;
+        if (queued >= 4) {
+            shadeRuns<Tex, Level, Flat, Comb, Blend, Depth, Chroma, 2>(k, su, tc, c, colorBuffer,
+                                                                       depthBuffer, queue);
+            queue[0] = queue[4];
+            queued -= 4;
         }
     }
     if (queued >= 2) {
