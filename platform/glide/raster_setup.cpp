@@ -86,55 +86,74 @@ bool hasAvx2() {
 
 #define AVX2 __attribute__((target("avx2")))
 
-// The attributes are read four at a time straight from the vertex: red, green, blue and ooz
-// follow each other, and so do alpha, 1/w and unit 0's s/w and t/w.
+// The planes are built four at a time in the order the setup keeps them, red, green, blue and
+// alpha, then 1/w, s/w, t/w and ooz, each taken from the vertex with one load of four floats
+// and one of the fourth.
 static_assert(offsetof(GrVertex, g) == offsetof(GrVertex, r) + 4 &&
-              offsetof(GrVertex, b) == offsetof(GrVertex, r) + 8 &&
-              offsetof(GrVertex, ooz) == offsetof(GrVertex, r) + 12);
-static_assert(offsetof(GrVertex, oow) == offsetof(GrVertex, a) + 4 &&
-              offsetof(GrVertex, tmuvtx) == offsetof(GrVertex, a) + 8 &&
-              offsetof(GrTmuVertex, sow) == 0 && offsetof(GrTmuVertex, tow) == 4);
+              offsetof(GrVertex, b) == offsetof(GrVertex, r) + 8);
+static_assert(offsetof(GrVertex, tmuvtx) == offsetof(GrVertex, oow) + 4 &&
+              offsetof(GrTmuVertex, sow) == 0 && offsetof(GrTmuVertex, tow) == 4 &&
+              sizeof(GrTmuVertex) >= 12);
+static_assert(sizeof(Plane) == 12 &&
+              offsetof(TriangleSetup, g) == offsetof(TriangleSetup, r) + 12 &&
+              offsetof(TriangleSetup, b) == offsetof(TriangleSetup, r) + 24 &&
+              offsetof(TriangleSetup, a) == offsetof(TriangleSetup, r) + 36 &&
+              offsetof(TriangleSetup, s) == offsetof(TriangleSetup, w) + 12 &&
+              offsetof(TriangleSetup, t) == offsetof(TriangleSetup, w) + 24 &&
+              offsetof(TriangleSetup, z) == offsetof(TriangleSetup, w) + 36);
+
+AVX2 inline __m128 firstThreeAnd(const float* three, const float* fourth) {
+    return _mm_blend_ps(_mm_loadu_ps(three), _mm_broadcast_ss(fourth), 0b1000);
+}
+
+// The builder's corner differences, each in every lane.
+struct PlaneLanes {
+    __m256d area, ycya, ybya, xbxa, xcxa, xRef, yRef;
+};
 
 // Four planes side by side in double lanes, each lane the scalar builder's operations in its
 // order (no fused steps, division by the area itself), so every lane rounds as the scalar
-// code does and gives its bits.
-struct FourPlanes {
-    float c0[4], dx[4], dy[4];
-};
-
-AVX2 inline FourPlanes fourPlanes(const PlaneBuilder& p, const float* va, const float* vb,
-                                  const float* vc) {
-    const __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(va));
-    const __m256d b = _mm256_cvtps_pd(_mm_loadu_ps(vb));
-    const __m256d c = _mm256_cvtps_pd(_mm_loadu_ps(vc));
+// code does and gives its bits. The three results of each lane are stored as that lane's
+// Plane, four planes in a row from `out`.
+AVX2 inline void fourPlanes(const PlaneLanes& p, __m128 va, __m128 vb, __m128 vc, float* out) {
+    const __m256d a = _mm256_cvtps_pd(va), b = _mm256_cvtps_pd(vb), c = _mm256_cvtps_pd(vc);
     const __m256d ba = _mm256_sub_pd(b, a), ca = _mm256_sub_pd(c, a);
-    const __m256d area = _mm256_set1_pd(p.area);
-    const __m256d dx = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ba, _mm256_set1_pd(p.yc - p.ya)),
-                                                   _mm256_mul_pd(ca, _mm256_set1_pd(p.yb - p.ya))),
-                                     area);
-    const __m256d dy = _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ca, _mm256_set1_pd(p.xb - p.xa)),
-                                                   _mm256_mul_pd(ba, _mm256_set1_pd(p.xc - p.xa))),
-                                     area);
+    const __m256d dx =
+        _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ba, p.ycya), _mm256_mul_pd(ca, p.ybya)), p.area);
+    const __m256d dy =
+        _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ca, p.xbxa), _mm256_mul_pd(ba, p.xcxa)), p.area);
     const __m256d c0 =
-        _mm256_add_pd(_mm256_add_pd(a, _mm256_mul_pd(dx, _mm256_set1_pd(p.xRefCentre - p.xa))),
-                      _mm256_mul_pd(dy, _mm256_set1_pd(p.yRefCentre - p.ya)));
-    FourPlanes out;
-    _mm_storeu_ps(out.c0, _mm256_cvtpd_ps(c0));
-    _mm_storeu_ps(out.dx, _mm256_cvtpd_ps(dx));
-    _mm_storeu_ps(out.dy, _mm256_cvtpd_ps(dy));
-    return out;
+        _mm256_add_pd(_mm256_add_pd(a, _mm256_mul_pd(dx, p.xRef)), _mm256_mul_pd(dy, p.yRef));
+    const __m128 k = _mm256_cvtpd_ps(c0), x = _mm256_cvtpd_ps(dx), y = _mm256_cvtpd_ps(dy);
+    // Lanes (k, x, y) of planes 0..3 to k0 x0 y0 k1 | x1 y1 k2 x2 | y2 k3 x3 y3.
+    const __m128 o0 =
+        _mm_blend_ps(_mm_blend_ps(_mm_permute_ps(k, 0b01000000), _mm_permute_ps(x, 0), 0b0010),
+                     _mm_permute_ps(y, 0), 0b0100);
+    const __m128 o1 = _mm_blend_ps(
+        _mm_blend_ps(_mm_permute_ps(x, 0b10100101), _mm_permute_ps(y, 0b01010101), 0b0010),
+        _mm_permute_ps(k, 0b10101010), 0b0100);
+    const __m128 o2 = _mm_blend_ps(
+        _mm_blend_ps(_mm_permute_ps(y, 0b11111110), _mm_permute_ps(k, 0b11111111), 0b0010),
+        _mm_permute_ps(x, 0b11111111), 0b0100);
+    _mm_storeu_ps(out, o0);
+    _mm_storeu_ps(out + 4, o1);
+    _mm_storeu_ps(out + 8, o2);
 }
 
 AVX2 void buildPlanesVector(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
                             const GrVertex& c, TriangleSetup* out) {
-    const FourPlanes colour = fourPlanes(p, &a.r, &b.r, &c.r);  // r, g, b, ooz
-    const FourPlanes rest = fourPlanes(p, &a.a, &b.a, &c.a);    // a, 1/w, s/w, t/w
-    Plane* const first[4] = {&out->r, &out->g, &out->b, &out->z};
-    Plane* const second[4] = {&out->a, &out->w, &out->s, &out->t};
-    for (int i = 0; i < 4; ++i) {
-        *first[i] = Plane{colour.c0[i], colour.dx[i], colour.dy[i]};
-        *second[i] = Plane{rest.c0[i], rest.dx[i], rest.dy[i]};
-    }
+    const PlaneLanes lanes{_mm256_set1_pd(p.area),
+                           _mm256_set1_pd(p.yc - p.ya),
+                           _mm256_set1_pd(p.yb - p.ya),
+                           _mm256_set1_pd(p.xb - p.xa),
+                           _mm256_set1_pd(p.xc - p.xa),
+                           _mm256_set1_pd(p.xRefCentre - p.xa),
+                           _mm256_set1_pd(p.yRefCentre - p.ya)};
+    // Texture perspective uses the vertex's 1/w, as in the scalar builder.
+    fourPlanes(lanes, firstThreeAnd(&a.r, &a.a), firstThreeAnd(&b.r, &b.a),
+               firstThreeAnd(&c.r, &c.a), &out->r.c0);
+    fourPlanes(lanes, firstThreeAnd(&a.oow, &a.ooz), firstThreeAnd(&b.oow, &b.ooz),
+               firstThreeAnd(&c.oow, &c.ooz), &out->w.c0);
 }
 
 void buildPlanesScalar(const PlaneBuilder& plane, const GrVertex& a, const GrVertex& b,
@@ -230,9 +249,16 @@ RasterPath rasterPath() {
     return selectedPath;
 }
 
+namespace {
+// The setup of the triangle being drawn, like the board a single one. Set-up writes every field
+// before a stage reads it, and most triangles of a scene are rejected, so clearing a fresh setup
+// on each call would cost more than the tests that reject it.
+TriangleSetup current;
+}  // namespace
+
 void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
     ensureBuffers();
-    TriangleSetup setup;
+    TriangleSetup& setup = current;
     if (!setupTriangle(a, b, c, board.state, &setup)) return;
     if (selectedPath == RasterPath::reference)
         shadeTriangleReference(setup);
