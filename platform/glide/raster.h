@@ -48,14 +48,16 @@ void rowSpan(const TriangleSetup& setup, int y, int* x0, int* x1);
 // arithmetic instead of a division per edge and row: each edge's bound is kept as a quotient
 // and remainder that move by a fixed amount per row.
 struct SpanWalker {
+    // Every field is set by the constructor: default initialisers would clear the array with
+    // a string store, whose start-up cost was a third of the constructor's time.
     struct Bound {
-        int kind = 0;  // +1: lower bound on x, -1: upper bound, 0: all or nothing
-        std::int64_t q = 0, r = 0, divisor = 1, stepQ = 0, stepR = 0;
-        std::int64_t row = 0, rowStep = 0, bias = 0;  // for kind 0
+        int kind;  // +1: lower bound on x, -1: upper bound, 0: all or nothing
+        std::int64_t q, r, divisor, stepQ, stepR;
+        std::int64_t row, rowStep, bias;  // for kind 0
     };
     Bound bound[3];
-    std::int64_t lo0 = 0, hi0 = 0;
-    int xRef = 0;
+    std::int64_t lo0, hi0;
+    int xRef;
 
     static std::int64_t floorDivide(std::int64_t a, std::int64_t b) {  // b > 0
         // The edges of the usual on-screen triangle fit 32 bits, where division is much
@@ -92,12 +94,10 @@ struct SpanWalker {
                 value = row - e.bias;
                 step = e.ey;
             } else {
-                b.kind = 0;
-                b.row = row;
-                b.rowStep = e.ey;
-                b.bias = e.bias;
+                b = Bound{0, 0, 0, 1, 0, 0, row, e.ey, e.bias};
                 continue;
             }
+            b.row = b.rowStep = b.bias = 0;
             b.q = floorDivide(value, b.divisor);
             b.r = value - b.q * b.divisor;
             b.stepQ = floorDivide(step, b.divisor);
