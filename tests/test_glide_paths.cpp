@@ -345,6 +345,51 @@ TEST(RasterPaths, TheShowsStatesMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// Triangles at one depth whose colour and alpha reach the ends of 0..255 and just beyond, where
+// the kernel that truncates without clamping may serve only the triangles that stay inside:
+// large ones, and thin ones whose corners lie far off screen, where the planes' round-off is
+// largest.
+TEST(RasterPaths, FlatTrianglesWithChannelsAtTheEndsOfTheirRangeMatchTheReference) {
+    const float edges[] = {-1.5f,  -1.0f,  -0.999f, -0.5f,   0.0f,   0.25f,
+                           254.5f, 255.0f, 255.5f,  255.99f, 256.0f, 256.5f};
+    for (int state : {kSurface, kSurfaceNoAlpha, kHighlight, kCaption, kPageText}) {
+        setShowState(ShowState(state));
+        ShowDraws setup(91);
+        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+        std::mt19937 fill(91);
+        for (auto& p : glide::board.color[glide::board.front ^ 1])
+            p = std::uint16_t(fill() & 0x3333);
+        const std::string result = comparePaths([&edges, state] {
+            std::mt19937 rng(state + 5);
+            auto pick = [&rng](int n) { return int(rng() % unsigned(n)); };
+            auto edge = [&] { return edges[pick(12)]; };
+            const float oow = 1.0f / 10000.0f;
+            grCullMode(GR_CULL_DISABLE);
+            for (int i = 0; i < 150; ++i) {
+                GrVertex v[3];
+                const bool far = i % 3 == 0;
+                for (auto& p : v) {
+                    const float x = far ? float(pick(2) ? 1 : -1) * std::exp2(float(10 + pick(13)))
+                                        : float(pick(700) - 30);
+                    p = vertex(x, float(pick(540) - 30), edge(), edge(), edge(), edge(), oow,
+                               float(pick(256)), float(pick(256)));
+                }
+                if (far) {
+                    // A sliver across the screen: the third corner a little off the line of
+                    // the first two.
+                    const float f = float(pick(1000)) / 1000.0f;
+                    v[2].x = v[0].x + (v[1].x - v[0].x) * f;
+                    v[2].y = v[0].y + (v[1].y - v[0].y) * f + float(pick(9) + 1);
+                }
+                if (pick(2)) v[1].r = v[1].g = v[1].b = v[0].r;
+                grDrawTriangle(&v[0], &v[1], &v[2]);
+            }
+        });
+        EXPECT_EQ(result, "") << "state " << state;
+    }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
 // A triangle at one depth whose texture coordinates overflow takes each pixel's own level.
 TEST(RasterPaths, FlatTrianglesWithHugeCoordinatesMatchTheReference) {
     for (int state : {kSurface, kCaption}) {

@@ -31,6 +31,7 @@ struct TriangleSetup {
     Edge edge[3];
     Plane r, g, b, a, w, s, t, z;  // colour, alpha, 1/w, s/w, t/w, z/w (ooz)
     float minOow = 0;              // the smallest 1/w of the three vertices
+    int vertexX[3], vertexY[3];    // the vertices on the 1/16-pixel grid
 };
 
 // Coordinates beyond this many pixels from the origin are out of the board's range.

@@ -26,6 +26,9 @@ enum TextureMode { kNoTexture, kPointSampled, kBilinear };
 // texture coordinate finite, the rate of change of texel coordinates is the same at every
 // pixel). kPerPixelLevel: each pixel picks its level from its own rate of change.
 enum LevelMode { kFixedLevel, kPerPixelLevel };
+// kFlatW: 1/w is the same at every pixel; kFlatWInRange: besides, every iterated channel's plane
+// stays inside -1..256 at every covered pixel, so its value needs no clamp before truncation.
+enum WMode { kSlopedW, kFlatW, kFlatWInRange };
 enum CombineKind {
     kCombineAny,
     kModulateAddAlpha,  // texel x iterated colour + iterated alpha (the scenes' objects)
@@ -46,6 +49,9 @@ typedef void (*Kernel)(const FastConfig&, const TriangleSetup&, const TriangleCo
 struct KernelSet {
     Kernel fixedLevel[2];
     Kernel perPixelLevel;
+    // `fixedLevel[1]` for triangles whose iterated channels are known to stay inside -1..256
+    // at every covered pixel, where truncation alone gives the clamped value (null: none).
+    Kernel flatInRange = nullptr;
     // The same state for triangles whose iterated alpha is zero at every pixel, where adding
     // it changes nothing and the kernel without the addition gives the same pixels.
     const KernelSet* zeroAlpha = nullptr;
@@ -102,8 +108,10 @@ struct TriangleConsts {
 FastConfig config;
 std::uint64_t configSerial = ~std::uint64_t(0), configTextureSerial = ~std::uint64_t(0);
 
+// The vector kernels use AVX2 and the fused multiply-add (every processor with AVX2 that
+// this runs on has both; the check keeps the rest on the reference stage).
 bool hasAvx2() {
-    static const bool available = __builtin_cpu_supports("avx2");
+    static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     return available;
 }
 
@@ -156,6 +164,10 @@ void buildConfig() {
             k.mipmap = tmu.mipmapMode != GR_MIPMAP_DISABLE && view.levels > 1;
             k.clampS = tmu.clampS == GR_TEXTURECLAMP_CLAMP;
             k.clampT = tmu.clampT == GR_TEXTURECLAMP_CLAMP;
+            // The safe addressing's fused step relies on a scale that is a power of two, as
+            // every level's side is.
+            int exponent = 0;
+            if (std::frexp(view.texScale, &exponent) != 0.5f) k.vector = false;
             k.texScale = view.texScale;
             k.texScale2 = view.texScale * view.texScale;
             k.entries = view.decoded;
@@ -209,7 +221,7 @@ const FastConfig& currentConfig() {
 
 // --- eight pixels at a time ---------------------------------------------------------------------
 
-#define AVX2 __attribute__((target("avx2")))
+#define AVX2 __attribute__((target("avx2,fma")))
 #define INLINE inline __attribute__((always_inline))
 
 // Vectors of eight lanes hold either floats, 32-bit integers, or a "pair": two 8-bit channel
@@ -338,6 +350,16 @@ AVX2 INLINE __m256 evalPlane(__m256 row, __m256 dx, __m256 fx) {
 // minf do) and truncated.
 AVX2 INLINE __m256i iterated(const Vectors& c, __m256 v) {
     return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(v, c.zero), c.f255));
+}
+
+// The same for a value known to lie inside -1..256: truncation alone gives 0..255.
+AVX2 INLINE __m256i truncated(__m256 v) {
+    return _mm256_cvttps_epi32(v);
+}
+template <int Flat>
+AVX2 INLINE __m256i channel(const Vectors& c, __m256 v) {
+    if (Flat == kFlatWInRange) return truncated(v);
+    return iterated(c, v);
 }
 
 // wDepth in two steps: for a positive 1/w between 2^-16 and 1 the depth is 520192 minus the
@@ -544,10 +566,12 @@ AVX2 INLINE void sampleTexture(const FastConfig& k, const Vectors& c, bool safe,
     if (safe) {
         // In 1/256 texels the same numbers are one floor: scaling by 256 commutes with the
         // roundings of s * scale and of the subtraction, and with |u| below 2^22 no limit acts.
+        // The scale is a power of two, so s * scale256 is exact and the fused multiply-subtract
+        // rounds once where the separate steps round the same value once.
         __m256 u[N], v[N];
         EACH(j) {
-            u[j] = _mm256_floor_ps(_mm256_sub_ps(_mm256_mul_ps(s[j], scale256[j]), c.f128));
-            v[j] = _mm256_floor_ps(_mm256_sub_ps(_mm256_mul_ps(t[j], scale256[j]), c.f128));
+            u[j] = _mm256_floor_ps(_mm256_fmsub_ps(s[j], scale256[j], c.f128));
+            v[j] = _mm256_floor_ps(_mm256_fmsub_ps(t[j], scale256[j], c.f128));
         }
         EACH(j) {
             const __m256i u256 = _mm256_cvttps_epi32(u[j]), v256 = _mm256_cvttps_epi32(v[j]);
@@ -843,7 +867,7 @@ AVX2 INLINE void storePlace(std::uint16_t* p, std::uint16_t* q, int j, __m256i v
 // Shades N groups of eight pixels, group j at offsets fx[j] from the triangle's reference pixel;
 // only lanes set in `valid` are written. A row's groups, [x, x + 8 N), share one row state and
 // one place; split groups (two runs of four) have a row state and a place each.
-template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma, int N,
+template <int Tex, int Level, int Flat, int Comb, int Blend, int Depth, int Chroma, int N,
           bool Split = false>
 AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, const Vectors& c,
                              const RowState* rows, const __m256* fx, const Places* places,
@@ -922,14 +946,15 @@ AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, cons
         EACH(j) {
             __m256i ir, ig, ib;
             if (tc.grey) {
-                ir = ig = ib = iterated(c, evalPlane(ROW(j).r, c.rdx, fx[j]));
+                ir = ig = ib = channel<Flat>(c, evalPlane(ROW(j).r, c.rdx, fx[j]));
             } else {
-                ir = iterated(c, evalPlane(ROW(j).r, c.rdx, fx[j]));
-                ig = iterated(c, evalPlane(ROW(j).g, c.gdx, fx[j]));
-                ib = iterated(c, evalPlane(ROW(j).b, c.bdx, fx[j]));
+                ir = channel<Flat>(c, evalPlane(ROW(j).r, c.rdx, fx[j]));
+                ig = channel<Flat>(c, evalPlane(ROW(j).g, c.gdx, fx[j]));
+                ib = channel<Flat>(c, evalPlane(ROW(j).b, c.bdx, fx[j]));
             }
             if (needAlpha)
-                ia[j] = tc.flatAlpha ? c.flatAlpha : iterated(c, evalPlane(ROW(j).a, c.adx, fx[j]));
+                ia[j] = tc.flatAlpha ? c.flatAlpha
+                                     : channel<Flat>(c, evalPlane(ROW(j).a, c.adx, fx[j]));
             iter[j] = {_mm256_or_si256(_mm256_slli_epi32(ir, 16), ib),
                        needAlpha ? _mm256_or_si256(_mm256_slli_epi32(ia[j], 16), ig) : ig};
         }
@@ -1071,7 +1096,7 @@ AVX2 INLINE __m256i runAddends(const std::int32_t (*table)[12], const Run& a, co
 // Shades N groups of two runs each, runs[2 j] in lanes 0..3 of group j and runs[2 j + 1] in
 // lanes 4..7. Each lane has its own row, so the attributes' row values are worked out per
 // lane, with the reference's arithmetic.
-template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma, int N>
+template <int Tex, int Level, int Flat, int Comb, int Blend, int Depth, int Chroma, int N>
 AVX2 INLINE void shadeRuns(const FastConfig& k, const TriangleSetup& su, const TriangleConsts& tc,
                            const Vectors& c, std::uint16_t* colorBuffer, std::uint16_t* depthBuffer,
                            const Run* runs) {
@@ -1107,7 +1132,7 @@ AVX2 INLINE void shadeRuns(const FastConfig& k, const TriangleSetup& su, const T
                                                                        valid);
 }
 
-template <int Tex, int Level, bool Flat, int Comb, int Blend, int Depth, int Chroma>
+template <int Tex, int Level, int Flat, int Comb, int Blend, int Depth, int Chroma>
 AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
                      const TriangleConsts& consts) {
     // Local copies: the pixel stores cannot touch them, so their values stay in registers.
@@ -1235,12 +1260,19 @@ AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
 
 template <int Tex, int Comb, int Blend, int Depth, int Chroma>
 constexpr KernelSet kernelSet() {
-    constexpr Kernel steep = &shadeSpans<Tex, kFixedLevel, false, Comb, Blend, Depth, Chroma>;
-    constexpr Kernel flat = &shadeSpans<Tex, kFixedLevel, true, Comb, Blend, Depth, Chroma>;
+    constexpr Kernel steep = &shadeSpans<Tex, kFixedLevel, kSlopedW, Comb, Blend, Depth, Chroma>;
+    constexpr Kernel flat = &shadeSpans<Tex, kFixedLevel, kFlatW, Comb, Blend, Depth, Chroma>;
+    // The show's own combines of texel and iterated colour get a kernel without the clamp.
+    constexpr bool inRange = Comb == kModulate || Comb == kModulateAddAlpha || Comb == kAddTexture;
+    constexpr Kernel flatInRange =
+        inRange ? &shadeSpans<Tex, kFixedLevel, kFlatWInRange, Comb, Blend, Depth, Chroma>
+                : nullptr;
     if constexpr (Tex == kNoTexture)
-        return {{steep, flat}, steep};
+        return {{steep, flat}, steep, flatInRange};
     else
-        return {{steep, flat}, &shadeSpans<Tex, kPerPixelLevel, false, Comb, Blend, Depth, Chroma>};
+        return {{steep, flat},
+                &shadeSpans<Tex, kPerPixelLevel, kSlopedW, Comb, Blend, Depth, Chroma>,
+                flatInRange};
 }
 
 // Every state: the general kernels.
@@ -1357,6 +1389,42 @@ bool safeCoordinates(const TriangleSetup& su, float texScale, bool flat, float i
     return extent(su.s) * inverse < limit && extent(su.t) * inverse < limit;
 }
 
+// True when every iterated channel (red, green, blue, alpha) lies inside -1..256 at every
+// covered pixel, as each pixel evaluates it. A plane with float coefficients is linear, so over
+// the covered pixel centres, which lie in the triangle of the snapped vertices, its exact values
+// lie between its values at those vertices (worked out in double, with room for their
+// round-off); the pixel's single-precision evaluation adds at most three roundings of numbers
+// no larger than the plane's extent over the bounds.
+bool channelsInRange(const TriangleSetup& su) {
+    const double fx = double(su.maxX - su.xRef) + 8.0, fy = double(su.maxY - su.yRef);
+    for (const Plane* p : {&su.r, &su.g, &su.b, &su.a}) {
+        const double c0 = p->c0, dx = p->dx, dy = p->dy;
+        double lo = 0, hi = 0, size = 0;
+        for (int i = 0; i < 3; ++i) {
+            const double x = double(su.vertexX[i]) / 16.0 - (su.xRef + 0.5);
+            const double y = double(su.vertexY[i]) / 16.0 - (su.yRef + 0.5);
+            const double v = c0 + dy * y + dx * x;
+            lo = i == 0 ? v : std::min(lo, v);
+            hi = i == 0 ? v : std::max(hi, v);
+            size = std::max(size, std::fabs(c0) + std::fabs(dy * y) + std::fabs(dx * x));
+        }
+        const double extent = std::fabs(c0) + std::fabs(dy) * fy + std::fabs(dx) * fx;
+        const double error = 1e-6 * (extent + size);
+        // NaN fails the comparisons as well.
+        if (!(lo - error > -1.0 && hi + error < 256.0)) return false;
+    }
+    return true;
+}
+
+// The kernel for a flat-w triangle: the one without the clamp where its channels allow. Only
+// triangles large enough to repay the test are tested.
+Kernel flatKernel(const KernelSet& kernels, const TriangleSetup& su) {
+    if (kernels.flatInRange && (su.maxX - su.minX) * (su.maxY - su.minY) >= 256 &&
+        channelsInRange(su))
+        return kernels.flatInRange;
+    return kernels.fixedLevel[1];
+}
+
 // Addressing of one level for the kernels that read a single level.
 void useLevel(const FastConfig& k, int level, TriangleConsts* tc) {
     tc->level = level;
@@ -1390,7 +1458,7 @@ void shadeTriangleFast(const TriangleSetup& setup) {
         tc.flatAlpha && tc.alpha == 0 && k.kernels->zeroAlpha ? *k.kernels->zeroAlpha : *k.kernels;
     if (!k.mipmap) {
         useLevel(k, 0, &tc);
-        kernels.fixedLevel[flat](k, setup, tc);
+        (flat ? flatKernel(kernels, setup) : kernels.fixedLevel[0])(k, setup, tc);
         return;
     }
     if (!flat || !finiteCoordinates(setup, tc.invW)) {
@@ -1398,7 +1466,7 @@ void shadeTriangleFast(const TriangleSetup& setup) {
         return;
     }
     useLevel(k, triangleLevel(k, setup, tc.invW), &tc);
-    kernels.fixedLevel[1](k, setup, tc);
+    flatKernel(kernels, setup)(k, setup, tc);
 }
 
 }  // namespace glide

@@ -216,6 +216,13 @@ bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, cons
     else
         buildPlanesScalar(plane, a, b, c, out);
     out->minOow = std::min({a.oow, b.oow, c.oow});
+    // Usable coordinates are below 2^28 sixteenths of a pixel.
+    out->vertexX[0] = int(sa.x);
+    out->vertexX[1] = int(sb.x);
+    out->vertexX[2] = int(sc.x);
+    out->vertexY[0] = int(sa.y);
+    out->vertexY[1] = int(sb.y);
+    out->vertexY[2] = int(sc.y);
     return true;
 }
 
