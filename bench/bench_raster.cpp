@@ -1,5 +1,6 @@
 // Rasterizer benchmarks: a full-screen textured quad, the same with additive blending and chroma
-// key, and a mesh of small lit textured triangles; pixels and triangles per second as counters.
+// key, the scenes' backdrop, a page of text, and a mesh of small lit textured triangles; pixels
+// and triangles per second as counters.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include "glide.h"
 #include "glide_internal.h"
 #include "raster.h"
+#include "text.h"
 
 namespace {
 
@@ -115,6 +117,29 @@ void BM_FullScreenAdditiveChromaKey(benchmark::State& state, int path) {
 BENCHMARK_CAPTURE(BM_FullScreenAdditiveChromaKey, fast, kPathFast)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_FullScreenAdditiveChromaKey, reference, kPathReference)
     ->Unit(benchmark::kMillisecond);
+
+// A page of text as the title and credit pages draw it: 14 lines of 18 glyphs, each a 32x32
+// cell of the font picture added to the screen with black keyed out. `shift` moves every glyph
+// by that fraction of a pixel, off the texel centres the whole-pixel positions sample at.
+void BM_PageText(benchmark::State& state, float shift) {
+    setShowState(kPathFast);
+    grChromakeyValue(0);
+    grChromakeyMode(GR_CHROMAKEY_ENABLE);
+    grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE);
+    constexpr int kLines = 14, kGlyphs = 18;
+    for (auto _ : state) {
+        clearFrame(state);
+        for (int line = 0; line < kLines; ++line)
+            for (int i = 0; i < kGlyphs; ++i)
+                drawGlyph(200, 32.0f + 32.0f * float(i) + shift, 470.0f - 33.0f * float(line),
+                          33 + (line * kGlyphs + i) % 60);
+    }
+    state.counters["pixels/s"] =
+        benchmark::Counter(double(kLines * kGlyphs * 32 * 32) * double(state.iterations()),
+                           benchmark::Counter::kIsRate);
+}
+BENCHMARK_CAPTURE(BM_PageText, fast, 0.0f)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PageText, fast_shifted, 0.5f)->Unit(benchmark::kMillisecond);
 
 // The scenes' background: the screen at one depth (no perspective), its texture turned by
 // `degrees` and zoomed so that the largest level is read, with the scenes' surface combine.
