@@ -327,6 +327,32 @@ TEST_F(MidasTest, KeptAudioStartsWithSilenceFollowsTheVolumeAndRepeatsExactly) {
     EXPECT_GT(loud, 10000);
 }
 
+// Music that no one hears (a recording without audio) is rendered in draft quality; its rows,
+// and so every sync command and the frame it arrives at, stay where full quality puts them.
+TEST_F(MidasTest, MusicNobodyHearsDeliversTheSameCuesAsMusicThatIsKept) {
+    auto run = [&](bool keep) {
+        startVirtual(true, 64);
+        MIDASextKeepAudio(keep);
+        EXPECT_TRUE(MIDASstartBackgroundPlay(0));
+        while (hostNow() < 8 * kHostSampleRate) hostSleep(7);
+        EXPECT_TRUE(MIDASstopBackgroundPlay());
+        EXPECT_TRUE(MIDASclose());
+        MIDASextKeepAudio(false);
+        return takeDeliveries();
+    };
+    const std::vector<Delivery> kept = run(true);
+    const std::vector<Delivery> unheard = run(false);
+    expectOnTime(unheard, 8 * kHostSampleRate);
+    ASSERT_EQ(kept.size(), unheard.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        SCOPED_TRACE("delivery " + std::to_string(i));
+        EXPECT_EQ(kept[i].value, unheard[i].value);
+        EXPECT_EQ(kept[i].order, unheard[i].order);
+        EXPECT_EQ(kept[i].row, unheard[i].row);
+        EXPECT_EQ(kept[i].at, unheard[i].at);
+    }
+}
+
 TEST_F(MidasTest, FailuresGiveZeroResults) {
     hostInitVirtual(nullptr, 0, 0);
     ASSERT_TRUE(MIDASstartup());

@@ -114,10 +114,15 @@ void deliver(const std::vector<midas::SyncEvent>& events) {
 // Renders one chunk (at most kChunkFrames) of background play; the lock must be held.
 void renderChunk(std::int16_t* out, std::size_t frames) {
     std::vector<midas::SyncEvent> events;
-    if (g.playing)
+    if (g.playing) {
+        // Music that goes to no speaker and into no recording is rendered in draft quality.
+        const bool heard =
+            g.output == Output::device || (g.output == Output::virtualClock && g.keepAudio);
+        g.playing->playback->setDraft(!heard);
         g.playing->playback->render(out, frames, g.volume.load(), &events);
-    else
+    } else {
         std::fill(out, out + frames * 2, std::int16_t(0));
+    }
     g.position.fetch_add(std::int64_t(frames));
     if (!events.empty()) deliver(events);
 }

@@ -140,6 +140,19 @@ Playback::Playback(std::unique_ptr<openmpt::module> module, std::shared_ptr<cons
 
 Playback::~Playback() = default;
 
+void Playback::setDraft(bool draft) {
+    if (draft == draft_) return;
+    draft_ = draft;
+    try {
+        // 1: the nearest sample point; 0 and -1: libopenmpt's own defaults.
+        module_->set_render_param(openmpt::module::RENDER_INTERPOLATIONFILTER_LENGTH,
+                                  draft ? 1 : 0);
+        module_->set_render_param(openmpt::module::RENDER_VOLUMERAMPING_STRENGTH, draft ? 0 : -1);
+    } catch (const std::exception&) {
+        // A library that refuses the setting keeps rendering at full quality.
+    }
+}
+
 void Playback::render(std::int16_t* out, std::size_t frames, unsigned volume,
                       std::vector<SyncEvent>* events) {
     frames = std::min(frames, kChunkFrames);

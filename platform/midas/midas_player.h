@@ -49,6 +49,10 @@ class Playback {
     void render(std::int16_t* out, std::size_t frames, unsigned volume,
                 std::vector<SyncEvent>* events);
     bool ended() const { return ended_; }
+    // Draft quality for output that nobody hears: no interpolation between sample points and
+    // no volume ramps. Only the samples change; the song's timing, and so every row and sync
+    // command, stays where full quality puts it.
+    void setDraft(bool draft);
 
   private:
     std::unique_ptr<openmpt::module> module_;
@@ -57,6 +61,7 @@ class Playback {
     int order_ = -1;
     int row_ = -1;
     bool ended_ = false;
+    bool draft_ = false;
 };
 
 }  // namespace midas
