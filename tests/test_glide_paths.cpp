@@ -2,9 +2,11 @@
 // give identical colour and depth buffers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
+#include "glideext.h"
 #include "test_glide_support.h"
 
 using namespace glidetest;
@@ -98,9 +100,11 @@ struct Buffers {
 };
 
 Buffers snapshot() {
+    glide::settleClear();
     return {glide::board.color[glide::board.front ^ 1], glide::board.depth};
 }
 void restore(const Buffers& b) {
+    glide::settleClear();
     glide::board.color[glide::board.front ^ 1] = b.color;
     glide::board.depth = b.depth;
 }
@@ -257,8 +261,8 @@ struct ShowDraws {
 
     // The scenes' background: the screen as two triangles at one depth, its texture turned and
     // zoomed about the middle.
-    void background() {
-        const float oow = 1.0f / 10000.0f, angle = uniform(0, 6.3f), k = uniform(0.05f, 6.0f);
+    void background(float oow = 1.0f / 10000.0f) {
+        const float angle = uniform(0, 6.3f), k = uniform(0.05f, 6.0f);
         const float xs[4] = {0, 640, 640, 0}, ys[4] = {480, 480, 0, 0};
         GrVertex v[4];
         for (int i = 0; i < 4; ++i) {
@@ -388,6 +392,87 @@ TEST(RasterPaths, FlatTrianglesWithChannelsAtTheEndsOfTheirRangeMatchTheReferenc
         EXPECT_EQ(result, "") << "state " << state;
     }
     glide::setRasterPath(glide::RasterPath::fast);
+}
+
+// A clear waits for the drawing after it, and a backdrop drawn in its place must leave what the
+// clear followed by the backdrop leaves: frames of clears in varied windows, with or without
+// depth, followed by backdrops in front of or behind the cleared depth, a second backdrop over
+// the first, objects, captions and read-backs, against the reference stage, which carries out
+// every clear before it draws.
+TEST(RasterPaths, DrawingInAPendingClearsPlaceMatchesTheReference) {
+    for (int state : {kSurface, kSurfaceNoAlpha}) {
+        setShowState(ShowState(state));
+        ShowDraws setup(33);
+        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+        std::mt19937 fill(33);
+        for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
+        for (auto& d : glide::board.depth) d = std::uint16_t(fill());
+        // Each frame's colour and depth as read back at its end, on each stage.
+        std::vector<std::uint16_t> readBack[2];
+        int run = 0;
+        const std::string result = comparePaths([state, &readBack, &run] {
+            ShowDraws draws(unsigned(state) + 40);
+            std::mt19937& rng = draws.rng;
+            auto pick = [&rng](int n) { return int(rng() % unsigned(n)); };
+            std::vector<std::uint16_t>& read = readBack[run++];
+            // The whole screen, or narrower across, down or both.
+            auto window = [&pick] {
+                const int narrow = pick(4);
+                const bool across = narrow & 1, down = narrow & 2;
+                grClipWindow(across ? pick(100) : 0, down ? pick(100) : 0,
+                             across ? 540 + pick(101) : 640, down ? 380 + pick(101) : 480);
+            };
+            for (int frame = 0; frame < 32; ++frame) {
+                window();
+                // Without depth writes a clear leaves the depth buffer as it is.
+                grDepthMask(pick(5) != 0);
+                const FxU16 depth = pick(4) == 0 ? FxU16(rng()) : FxU16(0xFFFF);
+                grBufferClear(GrColor_t(rng()), 0, depth);
+                grDepthMask(FXTRUE);
+                if (pick(3) == 0) window();
+                // Near the board's largest depth as well, behind the clear's.
+                const float oow = pick(3) == 0 ? 1.0f / 60000.0f : 1.0f / 10000.0f;
+                draws.background(oow);
+                if (pick(4) == 0) draws.background(1.0f / 5000.0f);
+                if (pick(2)) draws.triangles(4);
+                const std::size_t at = read.size();
+                read.resize(at + 2 * glide::kPixels);
+                grLfbReadRegion(GR_BUFFER_BACKBUFFER, 0, 0, 640, 480, 1280, read.data() + at);
+                const std::uint16_t* depths = grExtDepthBuffer();
+                std::copy(depths, depths + glide::kPixels, read.data() + at + glide::kPixels);
+            }
+        });
+        EXPECT_EQ(result, "") << "state " << state;
+        ASSERT_EQ(readBack[0].size(), readBack[1].size());
+        const auto differ =
+            std::mismatch(readBack[0].begin(), readBack[0].end(), readBack[1].begin());
+        const std::size_t at = std::size_t(differ.first - readBack[0].begin());
+        EXPECT_EQ(at, readBack[0].size())
+            << "state " << state << ": frame " << at / (2 * glide::kPixels) << " differs first in "
+            << (at % (2 * glide::kPixels) < std::size_t(glide::kPixels) ? "colour" : "depth");
+    }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
+// The scenes' frame, a clear and then the backdrop, writes every pixel once: the backdrop's two
+// triangles are drawn in the clear's place, and the clear has nothing left to fill.
+TEST(RasterPaths, TheBackdropIsDrawnInTheClearsPlace) {
+    setShowState(kSurfaceNoAlpha);
+    ShowDraws draws(8);
+    draws.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+    grBufferClear(0, 0, 0xFFFF);
+    draws.background();
+    ASSERT_TRUE(glide::board.pending.active);
+    for (int y = 0; y < glide::kHeight; ++y) {
+        const glide::PendingClear::Run run = glide::board.pending.drawn[std::size_t(y)];
+        ASSERT_EQ(run.lo, 0) << "row " << y;
+        ASSERT_EQ(run.hi, glide::kWidth) << "row " << y;
+    }
+    // An object in front has to test against the backdrop's depth: the clear is carried out
+    // (filling nothing), and drawing goes on as usual.
+    draws.triangles(3);
+    EXPECT_FALSE(glide::board.pending.active);
+    EXPECT_EQ(std::count(glide::board.depth.begin(), glide::board.depth.end(), 0xFFFF), 0);
 }
 
 // A triangle at one depth whose texture coordinates overflow takes each pixel's own level.

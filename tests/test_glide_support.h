@@ -22,7 +22,7 @@ inline std::uint16_t& backPixel(int x, int y) {
     return glide::backBuffer()[(glide::kHeight - 1 - y) * glide::kWidth + x];
 }
 inline std::uint16_t& depthAt(int x, int y) {
-    return glide::board.depth[(glide::kHeight - 1 - y) * glide::kWidth + x];
+    return glide::depthBuffer()[(glide::kHeight - 1 - y) * glide::kWidth + x];
 }
 
 inline GrVertex vertex(float x, float y, float r = 255, float g = 255, float b = 255, float a = 255,
@@ -43,6 +43,8 @@ inline GrVertex vertex(float x, float y, float r = 255, float g = 255, float b =
 
 inline void fillBack(std::uint16_t value) {
     glide::ensureBuffers();
+    // A clear still waiting would later overwrite what is set here.
+    glide::settleClear();
     std::fill(glide::board.color[glide::board.front ^ 1].begin(),
               glide::board.color[glide::board.front ^ 1].end(), value);
 }

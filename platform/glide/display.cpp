@@ -17,6 +17,28 @@ void ensureBuffers() {
     board.textureMemory.assign(GR_TEXMEM_SIZE, 0);
 }
 
+void fillPendingClear() {
+    PendingClear& p = board.pending;
+    p.active = false;
+    std::uint16_t* const color = drawBuffer();
+    std::uint16_t* const depth = board.depth.data();
+    auto fill = [&](int row, int from, int to) {
+        if (from >= to) return;
+        fillPixels(color + row * kWidth + from, std::size_t(to - from), p.color);
+        if (p.depth) fillPixels(depth + row * kWidth + from, std::size_t(to - from), p.depthValue);
+    };
+    for (int y = p.minY; y < p.maxY; ++y) {
+        const int row = kHeight - 1 - y;
+        const PendingClear::Run run = p.drawn[std::size_t(y)];
+        if (run.lo == run.hi) {
+            fill(row, p.minX, p.maxX);
+        } else {
+            fill(row, p.minX, run.lo);
+            fill(row, run.hi, p.maxX);
+        }
+    }
+}
+
 }  // namespace glide
 
 using glide::board;
@@ -63,6 +85,7 @@ void grClipWindow(FxU32 minx, FxU32 miny, FxU32 maxx, FxU32 maxy) {
 }
 
 void grGlideShutdown(void) {
+    glide::settleClear();
     if (board.open) hostCloseWindow();
     board.open = false;
     board.initialised = false;
@@ -73,23 +96,28 @@ void grBufferClear(GrColor_t color, GrAlpha_t, FxU16 depth) {
     // The colour arrives in the display's RGBA format (red in the top byte).
     const unsigned r = (color >> 24) & 0xFF, g = (color >> 16) & 0xFF, b = (color >> 8) & 0xFF;
     const std::uint16_t pixel = std::uint16_t(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
-    std::uint16_t* back = glide::backBuffer();
     const auto& s = board.state;
-    if (s.clipMinX >= s.clipMaxX) return;
-    const bool clearDepth = s.depthMask || s.depthMode == GR_DEPTHBUFFER_DISABLE;
-    // The clear honours the clip window, as the hardware's fast fill did.
-    for (int y = s.clipMinY; y < s.clipMaxY; ++y) {
-        const int row = glide::kHeight - 1 - y;
-        std::uint16_t* c = back + row * glide::kWidth;
-        std::uint16_t* d = board.depth.data() + row * glide::kWidth;
-        glide::fillPixels(c + s.clipMinX, std::size_t(s.clipMaxX - s.clipMinX), pixel);
-        if (clearDepth)
-            glide::fillPixels(d + s.clipMinX, std::size_t(s.clipMaxX - s.clipMinX), depth);
-    }
+    if (s.clipMinX >= s.clipMaxX || s.clipMinY >= s.clipMaxY) return;
+    // An earlier clear still waiting is carried out first: the two may differ in window.
+    glide::settleClear();
+    // The clear honours the clip window, as the hardware's fast fill did. It waits for the
+    // drawing that follows (see PendingClear); the buffers are filled when something needs them.
+    glide::PendingClear& p = board.pending;
+    p.active = true;
+    p.depth = s.depthMask || s.depthMode == GR_DEPTHBUFFER_DISABLE;
+    p.color = pixel;
+    p.depthValue = depth;
+    p.minX = s.clipMinX;
+    p.maxX = s.clipMaxX;
+    p.minY = s.clipMinY;
+    p.maxY = s.clipMaxY;
+    const glide::PendingClear::Run none{std::int16_t(p.minX), std::int16_t(p.minX)};
+    for (int y = p.minY; y < p.maxY; ++y) p.drawn[std::size_t(y)] = none;
 }
 
 void grBufferSwap(int swapInterval) {
     glide::ensureBuffers();
+    glide::settleClear();
     hostRetraceWait(swapInterval < 1 ? 1 : swapInterval);
     board.front ^= 1;
     hostPresent(glide::frontBuffer());
@@ -102,6 +130,7 @@ FxBool grLfbReadRegion(GrBuffer_t src, FxU32 x, FxU32 y, FxU32 w, FxU32 h, FxU32
     if (x > FxU32(glide::kWidth) || w > FxU32(glide::kWidth) - x) return FXFALSE;
     if (y > FxU32(glide::kHeight) || h > FxU32(glide::kHeight) - y) return FXFALSE;
     if (stride < w * 2) return FXFALSE;
+    glide::settleClear();
     const std::uint16_t* buffer =
         src == GR_BUFFER_FRONTBUFFER ? glide::frontBuffer() : glide::backBuffer();
     auto* out = static_cast<std::uint8_t*>(dst);
@@ -123,7 +152,7 @@ const std::uint16_t* grExtBackBuffer() {
 
 const std::uint16_t* grExtDepthBuffer() {
     glide::ensureBuffers();
-    return board.depth.data();
+    return glide::depthBuffer();
 }
 
 namespace {

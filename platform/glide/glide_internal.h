@@ -66,6 +66,25 @@ struct RenderState {
     std::uint64_t serial = 0;
 };
 
+// A clear the board has not carried out yet. A clear is usually followed at once by a picture
+// that covers the whole screen (the scenes' backdrop), which would overwrite every cleared pixel:
+// instead of filling the buffers twice, the clear waits, and opaque triangles that only cover
+// pixels still waiting for it are drawn in its place (see shadeTriangleFast). Everything else
+// that reads or writes the buffers first fills the pixels still waiting (settleClear), so the
+// buffers always hold what the clear followed by the drawing would have left.
+struct PendingClear {
+    bool active = false;
+    bool depth = false;  // the depth buffer waits for it too
+    std::uint16_t color = 0, depthValue = 0;
+    int minX = 0, maxX = 0, minY = 0, maxY = 0;  // the clip window it honours
+    // Per screen row y: the pixels [lo, hi) drawn since the clear, which no longer wait for it
+    // (lo == hi: none). Each row's drawn pixels stay one run.
+    struct Run {
+        std::int16_t lo, hi;
+    };
+    std::array<Run, kHeight> drawn;
+};
+
 struct Board {
     bool initialised = false;
     bool open = false;
@@ -77,15 +96,32 @@ struct Board {
     // Bumped on every download so that decoded copies of texture memory can be cached.
     std::uint64_t textureSerial = 0;
     RenderState state;
+    PendingClear pending;
 };
 
 extern Board board;
 
+// Fills the pixels that still wait for a pending clear with its values and ends it.
+void fillPendingClear();
+inline void settleClear() {
+    if (board.pending.active) fillPendingClear();
+}
+
+// The buffers as the drawing so far has left them (any pending clear is carried out first).
 inline std::uint16_t* backBuffer() {
+    settleClear();
     return board.color[board.front ^ 1].data();
+}
+inline std::uint16_t* depthBuffer() {
+    settleClear();
+    return board.depth.data();
 }
 inline std::uint16_t* frontBuffer() {
     return board.color[board.front].data();
+}
+// The back buffer as it stands, for the rasterizer's stage that draws in a pending clear's place.
+inline std::uint16_t* drawBuffer() {
+    return board.color[board.front ^ 1].data();
 }
 
 // Allocates buffers and texture memory on first use (kept across init/shutdown pairs).

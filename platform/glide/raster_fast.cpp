@@ -37,7 +37,10 @@ enum CombineKind {
     kConstantColour,    // the constant colour (flat shading)
 };
 enum BlendKind { kBlendAny, kReplace, kAdd };
-enum DepthKind { kDepthAny, kWLessWrite };
+// kWOverwrite: the W-buffer state of kWLessWrite for a flat-w triangle drawn in a pending clear's
+// place, where every covered pixel's stored depth is the clear's, which the triangle's is below:
+// every pixel passes without reading the buffer.
+enum DepthKind { kDepthAny, kWLessWrite, kWOverwrite };
 enum ChromaKind { kChromaAny, kChromaOff, kChromaOn };
 
 struct FastConfig;
@@ -55,6 +58,9 @@ struct KernelSet {
     // The same state for triangles whose iterated alpha is zero at every pixel, where adding
     // it changes nothing and the kernel without the addition gives the same pixels.
     const KernelSet* zeroAlpha = nullptr;
+    // `fixedLevel[1]` and `flatInRange` for triangles drawn in a pending clear's place, where
+    // every pixel passes the depth test (null: this state is never drawn so).
+    Kernel overwrite[2] = {nullptr, nullptr};
 };
 
 struct FastConfig {
@@ -883,7 +889,9 @@ AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, cons
     bool haveW = false;
     __m256i depthValue[N];
     EACH(j) depthValue[j] = c.izero;
-    if (Depth == kWLessWrite || k.depthOn) {
+    if (Depth == kWOverwrite) {
+        EACH(j) depthValue[j] = c.flatDepth;
+    } else if (Depth == kWLessWrite || k.depthOn) {
         if (Depth == kWLessWrite || k.depthWBuffer) {
             if (Flat) {
                 EACH(j) depthValue[j] = c.flatDepth;
@@ -1064,7 +1072,7 @@ AVX2 INLINE void shadeGroups(const FastConfig& k, const TriangleConsts& tc, cons
             _mm_packs_epi32(_mm256_castsi256_si128(mask[j]), _mm256_extracti128_si256(mask[j], 1));
         storePlace<Split>(PLACE(j).color, PLACE(j).color2, j,
                           ditherToPixels(c, rb[j], g[j], ROW(j).ditherRB, ROW(j).ditherG), mask16);
-        if (Depth == kWLessWrite || k.depthWrite)
+        if (Depth == kWLessWrite || Depth == kWOverwrite || k.depthWrite)
             storePlace<Split>(PLACE(j).depth, PLACE(j).depth2, j, depthValue[j], mask16);
     }
 #undef ROW
@@ -1141,7 +1149,8 @@ AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
     const TriangleConsts tc = consts;
     Vectors c;
     makeVectors(k, su, tc, &c);
-    std::uint16_t* const colorBuffer = backBuffer();
+    // Any pending clear is either settled or being drawn over in its place (shadeTriangleFast).
+    std::uint16_t* const colorBuffer = drawBuffer();
     std::uint16_t* const depthBuffer = board.depth.data();
     // Runs wait until there are four, for two groups shaded together; a row adds one or two,
     // and one may be left over.
@@ -1288,10 +1297,19 @@ constexpr KernelSet withZeroAlpha(const KernelSet* zeroAlpha) {
     set.zeroAlpha = zeroAlpha;
     return set;
 }
+// An opaque filtered surface that may be drawn in a pending clear's place (the backdrop).
+template <int Comb>
+constexpr KernelSet withOverwrite(KernelSet set) {
+    set.overwrite[0] =
+        &shadeSpans<kBilinear, kFixedLevel, kFlatW, Comb, kReplace, kWOverwrite, kChromaOff>;
+    set.overwrite[1] =
+        &shadeSpans<kBilinear, kFixedLevel, kFlatWInRange, Comb, kReplace, kWOverwrite, kChromaOff>;
+    return set;
+}
 constexpr KernelSet kSurfaceModulate =
-    kernelSet<kBilinear, kModulate, kReplace, kWLessWrite, kChromaOff>();
-constexpr KernelSet kSurfaceModulateAddAlpha =
-    withZeroAlpha<kModulateAddAlpha, kReplace, kChromaOff>(&kSurfaceModulate);
+    withOverwrite<kModulate>(kernelSet<kBilinear, kModulate, kReplace, kWLessWrite, kChromaOff>());
+constexpr KernelSet kSurfaceModulateAddAlpha = withOverwrite<kModulateAddAlpha>(
+    withZeroAlpha<kModulateAddAlpha, kReplace, kChromaOff>(&kSurfaceModulate));
 constexpr KernelSet kSurfaceAddTexture =
     kernelSet<kBilinear, kAddTexture, kReplace, kWLessWrite, kChromaOff>();
 constexpr KernelSet kTextModulate = kernelSet<kBilinear, kModulate, kAdd, kWLessWrite, kChromaOn>();
@@ -1417,12 +1435,46 @@ bool channelsInRange(const TriangleSetup& su) {
 }
 
 // The kernel for a flat-w triangle: the one without the clamp where its channels allow. Only
-// triangles large enough to repay the test are tested.
-Kernel flatKernel(const KernelSet& kernels, const TriangleSetup& su) {
+// triangles large enough to repay the test are tested. `overwrite`: the triangle is drawn in a
+// pending clear's place.
+Kernel flatKernel(const KernelSet& kernels, const TriangleSetup& su, bool overwrite) {
     if (kernels.flatInRange && (su.maxX - su.minX) * (su.maxY - su.minY) >= 256 &&
         channelsInRange(su))
-        return kernels.flatInRange;
-    return kernels.fixedLevel[1];
+        return overwrite ? kernels.overwrite[1] : kernels.flatInRange;
+    return overwrite ? kernels.overwrite[0] : kernels.fixedLevel[1];
+}
+
+// True when the triangle can be drawn in the pending clear's place, which it then takes up: the
+// state overwrites every covered pixel's colour and depth (opaque, no key, W-buffer less with
+// writes), its depth is below the clear's so every pixel waiting for the clear passes, and each
+// row's covered pixels all wait for the clear and join the row's run of pixels drawn since it
+// (as a backdrop's triangles do, side by side). Otherwise the clear has to be carried out first.
+bool drawsInPendingClear(const KernelSet& kernels, const TriangleSetup& su, int depth) {
+    const PendingClear& p = board.pending;
+    if (!kernels.overwrite[0] || !p.depth || depth >= p.depthValue) return false;
+    if (su.minY < p.minY || su.maxY > p.maxY) return false;
+    // Every covered row is checked before any run changes.
+    for (int pass = 0; pass < 2; ++pass) {
+        SpanWalker walker(su);
+        for (int y = su.minY; y < su.maxY; ++y, walker.next()) {
+            int x0, x1;
+            walker.span(&x0, &x1);
+            if (x0 >= x1) continue;
+            PendingClear::Run& run = board.pending.drawn[std::size_t(y)];
+            PendingClear::Run joined = run;
+            if (x0 < p.minX || x1 > p.maxX) return false;
+            if (run.lo == run.hi)
+                joined = {std::int16_t(x0), std::int16_t(x1)};
+            else if (x1 == run.lo)
+                joined.lo = std::int16_t(x0);
+            else if (x0 == run.hi)
+                joined.hi = std::int16_t(x1);
+            else
+                return false;
+            if (pass == 1) run = joined;
+        }
+    }
+    return true;
 }
 
 // Addressing of one level for the kernels that read a single level.
@@ -1456,17 +1508,23 @@ void shadeTriangleFast(const TriangleSetup& setup) {
     tc.alpha = iteratedChannel(setup.a.c0);
     const KernelSet& kernels =
         tc.flatAlpha && tc.alpha == 0 && k.kernels->zeroAlpha ? *k.kernels->zeroAlpha : *k.kernels;
+    const bool fixedLevel = !k.mipmap || (flat && finiteCoordinates(setup, tc.invW));
+    bool overwrite = false;
+    if (board.pending.active) {
+        overwrite = flat && fixedLevel && drawsInPendingClear(kernels, setup, tc.depth);
+        if (!overwrite) fillPendingClear();
+    }
     if (!k.mipmap) {
         useLevel(k, 0, &tc);
-        (flat ? flatKernel(kernels, setup) : kernels.fixedLevel[0])(k, setup, tc);
+        (flat ? flatKernel(kernels, setup, overwrite) : kernels.fixedLevel[0])(k, setup, tc);
         return;
     }
-    if (!flat || !finiteCoordinates(setup, tc.invW)) {
+    if (!fixedLevel) {
         kernels.perPixelLevel(k, setup, tc);
         return;
     }
     useLevel(k, triangleLevel(k, setup, tc.invW), &tc);
-    flatKernel(kernels, setup)(k, setup, tc);
+    flatKernel(kernels, setup, overwrite)(k, setup, tc);
 }
 
 }  // namespace glide

@@ -245,6 +245,7 @@ void shadePixel(const RenderState& rs, const TextureView& view, const TriangleSe
 }  // namespace
 
 void shadeTriangleReference(const TriangleSetup& setup) {
+    settleClear();
     const RenderState& rs = board.state;
     TextureView view;
     resolveTexture(rs.tmu[0], false, &view);
