@@ -37,9 +37,10 @@ void downloadTexture() {
 }
 
 // The show's global render state: texel times vertex colour, bilinear, wrap, nearest mipmap,
-// W-buffer with "less", depth writes on.
-void setShowState(int path) {
+// W-buffer with "less", depth writes on. One drawing thread unless `threads` says two.
+void setShowState(int path, int threads = 1) {
     grGlideInit();
+    grExtSetDrawingThreads(threads);
     glide::setRasterPath(path == kPathFast ? glide::RasterPath::fast
                                            : glide::RasterPath::reference);
     grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_LOCAL,
@@ -80,26 +81,36 @@ void drawScreenQuad() {
     grDrawTriangle(&a, &c, &d);
 }
 
+// Every pixel of the frame drawn, by either thread, inside the timed part. The two-thread
+// variants are timed by the clock on the wall, not by the calling thread's processor time.
+void finishFrame() {
+    benchmark::DoNotOptimize(grExtBackBuffer());
+}
+
 void clearFrame(benchmark::State& state) {
     state.PauseTiming();
     grBufferClear(0, 0, 0xFFFF);
     state.ResumeTiming();
 }
 
-void BM_FullScreenTexturedQuad(benchmark::State& state, int path) {
-    setShowState(path);
+void BM_FullScreenTexturedQuad(benchmark::State& state, int path, int threads) {
+    setShowState(path, threads);
     for (auto _ : state) {
         clearFrame(state);
         drawScreenQuad();
+        finishFrame();
     }
     state.counters["pixels/s"] = benchmark::Counter(
         double(glide::kPixels) * double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["triangles/s"] =
         benchmark::Counter(2.0 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, fast, kPathFast)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, reference, kPathReference)
+BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, fast, kPathFast, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, reference, kPathReference, 1)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, fast_two_threads, kPathFast, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_FullScreenAdditiveChromaKey(benchmark::State& state, int path) {
     setShowState(path);
@@ -146,8 +157,9 @@ BENCHMARK_CAPTURE(BM_PageText, fast_shifted, 0.5f)->Unit(benchmark::kMillisecond
 // `degrees` and zoomed so that the largest level is read, with the scenes' surface combine.
 // `timedClear`: the clear before it is timed too, as in a scene's frame (the backdrop is drawn
 // in the clear's place); otherwise only the drawing is timed.
-void BM_Background(benchmark::State& state, int path, float degrees, bool timedClear) {
-    setShowState(path);
+void BM_Background(benchmark::State& state, int path, float degrees, bool timedClear,
+                   int threads = 1) {
+    setShowState(path, threads);
     grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA, GR_COMBINE_FACTOR_LOCAL,
                    GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
     const float angle = degrees * 3.14159265f / 180.0f, k = 0.6f;
@@ -168,7 +180,7 @@ void BM_Background(benchmark::State& state, int path, float degrees, bool timedC
         grDrawTriangle(&v[0], &v[1], &v[2]);
         grDrawTriangle(&v[0], &v[2], &v[3]);
         // What the frame leaves behind is complete before the next one starts.
-        benchmark::DoNotOptimize(grExtBackBuffer());
+        finishFrame();
     }
     state.counters["pixels/s"] = benchmark::Counter(
         double(glide::kPixels) * double(state.iterations()), benchmark::Counter::kIsRate);
@@ -179,10 +191,13 @@ BENCHMARK_CAPTURE(BM_Background, fast_turned, kPathFast, 30.0f, false)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Background, fast_turned_cleared, kPathFast, 30.0f, true)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Background, fast_turned_cleared_two_threads, kPathFast, 30.0f, true, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // 2,000 small lit textured triangles: a 50x20 grid of quads over a rippled surface.
-void BM_LitTexturedMesh(benchmark::State& state, int path) {
-    setShowState(path);
+void BM_LitTexturedMesh(benchmark::State& state, int path, int threads) {
+    setShowState(path, threads);
     constexpr int kCols = 50, kRows = 20;
     std::vector<GrVertex> grid;
     for (int r = 0; r <= kRows; ++r)
@@ -200,6 +215,7 @@ void BM_LitTexturedMesh(benchmark::State& state, int path) {
                 guDrawTriangleWithClip(at(r, c), at(r, c + 1), at(r + 1, c + 1));
                 guDrawTriangleWithClip(at(r, c), at(r + 1, c + 1), at(r + 1, c));
             }
+        finishFrame();
     }
     // The mesh is a sheared 600 x 400 rectangle: that many pixels, each covered once.
     const long pixels = 600L * 400L;
@@ -208,8 +224,11 @@ void BM_LitTexturedMesh(benchmark::State& state, int path) {
     state.counters["triangles/s"] = benchmark::Counter(
         2.0 * kCols * kRows * double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK_CAPTURE(BM_LitTexturedMesh, fast, kPathFast)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_LitTexturedMesh, reference, kPathReference)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LitTexturedMesh, fast, kPathFast, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LitTexturedMesh, reference, kPathReference, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LitTexturedMesh, fast_two_threads, kPathFast, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

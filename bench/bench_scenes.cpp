@@ -16,6 +16,7 @@
 #include "display.h"
 #include "effects.h"
 #include "glide.h"
+#include "glideext.h"
 #include "host.h"
 #include "music.h"
 #include "raster.h"
@@ -65,7 +66,7 @@ int framesBeforeEndCue() {
     return frames > 0 ? frames : kShowFramesBeforeEndCue;
 }
 
-void BM_SceneFrames(benchmark::State& state, void (*scene)()) {
+void BM_SceneFrames(benchmark::State& state, void (*scene)(), int threads) {
     if (chdir(TARNOVEL_ASSETS) != 0) {
         state.SkipWithError("no data folder");
         return;
@@ -81,6 +82,7 @@ void BM_SceneFrames(benchmark::State& state, void (*scene)()) {
         }
         // The rasterizer benchmarks may have left the reference path selected.
         glide::setRasterPath(glide::RasterPath::fast);
+        grExtSetDrawingThreads(threads);
         setRenderState();
         grChromakeyValue(0);  // as the opening titles leave it
         startCue = 1;
@@ -99,10 +101,15 @@ void BM_SceneFrames(benchmark::State& state, void (*scene)()) {
     state.counters["max_ms"] = all.empty() ? 0.0 : *std::max_element(all.begin(), all.end());
 }
 
-#define SCENE_BENCHMARK(scene)                      \
-    BENCHMARK_CAPTURE(BM_SceneFrames, scene, scene) \
-        ->Iterations(1)                             \
-        ->UseManualTime()                           \
+// Each scene on one core, and with the second drawing thread (`two_threads`).
+#define SCENE_BENCHMARK(scene)                                       \
+    BENCHMARK_CAPTURE(BM_SceneFrames, scene, scene, 1)               \
+        ->Iterations(1)                                              \
+        ->UseManualTime()                                            \
+        ->Unit(benchmark::kMillisecond);                             \
+    BENCHMARK_CAPTURE(BM_SceneFrames, scene##_two_threads, scene, 2) \
+        ->Iterations(1)                                              \
+        ->UseManualTime()                                            \
         ->Unit(benchmark::kMillisecond)
 
 SCENE_BENCHMARK(flatShadingScene);

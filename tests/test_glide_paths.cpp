@@ -472,7 +472,8 @@ TEST(RasterPaths, TheBackdropIsDrawnInTheClearsPlace) {
     // (filling nothing), and drawing goes on as usual.
     draws.triangles(3);
     EXPECT_FALSE(glide::board.pending.active);
-    EXPECT_EQ(std::count(glide::board.depth.begin(), glide::board.depth.end(), 0xFFFF), 0);
+    const std::uint16_t* depth = glide::depthBuffer();
+    EXPECT_EQ(std::count(depth, depth + glide::kPixels, 0xFFFF), 0);
 }
 
 // A triangle at one depth whose texture coordinates overflow takes each pixel's own level.
@@ -628,6 +629,102 @@ TEST(RasterPaths, VerticesSnapToTheNearestSixteenthHalvesToEven) {
                  setupOf(vertex(exact(gx[0]), exact(gy[0])), vertex(exact(gx[1]), exact(gy[1])),
                          vertex(exact(gx[2]), exact(gy[2])))))
             << "triangle " << i;
+    }
+}
+
+// With the second drawing thread each triangle's rows are shared out in bands between two
+// threads, and a draw call may return before the other thread is done. The pictures must stay
+// the reference stage's however the two are timed: the stream changes state between triangles
+// (queued triangles keep configurations that are no longer current, more of them than are
+// kept), downloads textures, clears, and mixes triangles within one band with large ones.
+TEST(DrawingThreads, RowsSharedBetweenThreadsGiveTheReferencesPictures) {
+    grExtSetDrawingThreads(2);
+    ASSERT_EQ(grExtDrawingThreads(), 2);
+    resetBoard();
+    std::mt19937 fill(77);
+    for (std::uint16_t *p = glide::backBuffer(), *end = p + glide::kPixels; p != end; ++p)
+        *p = std::uint16_t(fill());
+    for (std::uint16_t *d = glide::depthBuffer(), *end = d + glide::kPixels; d != end; ++d)
+        *d = std::uint16_t(fill());
+    const std::uint64_t jobsBefore = glide::bandJobsRun();
+    for (unsigned trial = 0; trial < 40; ++trial) {
+        const std::string result = comparePaths([trial] {
+            // Each stage starts from the same state.
+            RandomScene setup(trial * 31 + 7);
+            setup.randomState();
+            RandomScene draws(trial + 1000);
+            for (int part = 0; part < 12; ++part) {
+                grConstantColorValue(draws.rng());
+                grDepthMask(draws.pick(2));
+                draws.drawBatch(3);
+                if (draws.pick(6) == 0) draws.randomTexture();
+                if (draws.pick(8) == 0) grBufferClear(draws.rng(), 0, FxU16(draws.rng()));
+                if (draws.pick(10) == 0) draws.randomState();
+            }
+        });
+        ASSERT_EQ(result, "") << "trial " << trial;
+    }
+    EXPECT_GT(glide::bandJobsRun(), jobsBefore) << "the second thread drew nothing";
+
+    // Back to one thread: the second one is stopped and everything is drawn here.
+    grExtSetDrawingThreads(1);
+    EXPECT_EQ(grExtDrawingThreads(), 1);
+    RandomScene draws(5);
+    draws.drawBatch(20);
+    EXPECT_EQ(glide::bandJobsRun(), 0u);
+}
+
+// Triangles queued for the second thread are drawn with the state of their own draw call, even
+// when the state has changed many times since: here the second thread is still busy with a
+// large triangle while each of many small ones in its rows gets a colour of its own.
+TEST(DrawingThreads, QueuedTrianglesKeepTheStateTheyWereDrawnWith) {
+    setShowState(kFlat);
+    Buffers result[2];
+    for (int threads = 1; threads <= 2; ++threads) {
+        grExtSetDrawingThreads(threads);
+        grBufferClear(0, 0, 0xFFFF);
+        for (int round = 0; round < 4; ++round) {
+            const float base = 1.0f / 8192.0f * float(1 << (3 * round));
+            const GrVertex a = vertex(0, 0, 0, 0, 0, 0, base), b = vertex(640, 0, 0, 0, 0, 0, base),
+                           c = vertex(320, 480, 0, 0, 0, 0, base);
+            grConstantColorValue(0x10203000u * std::uint32_t(round + 1));
+            grCullMode(GR_CULL_DISABLE);
+            grDrawTriangle(&a, &b, &c);
+            // Twenty small triangles in rows 16..31, one band of the second thread, each nearer
+            // than the one before and in a colour of its own.
+            for (int i = 0; i < 20; ++i) {
+                const float oow = base * (1.1f + 0.1f * float(i)), x = 100.0f + 7.0f * float(i);
+                const GrVertex p = vertex(x, 17, 0, 0, 0, 0, oow),
+                               q = vertex(x + 60, 18, 0, 0, 0, 0, oow),
+                               r = vertex(x + 20, 30, 0, 0, 0, 0, oow);
+                grConstantColorValue(0x01020300u * std::uint32_t(40 * round + i + 1));
+                grDrawTriangle(&p, &q, &r);
+            }
+        }
+        result[threads - 1] = snapshot();
+    }
+    EXPECT_TRUE(result[0].color == result[1].color);
+    EXPECT_TRUE(result[0].depth == result[1].depth);
+}
+
+// The scenes' own frames: backdrop, objects and captions with the rows shared between two
+// threads equal the same frames drawn on one.
+TEST(DrawingThreads, TheShowsStatesGiveTheSamePicturesOnOneAndTwoThreads) {
+    for (int state = 0; state < kStates; ++state) {
+        setShowState(ShowState(state));
+        ShowDraws setup(9);
+        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+        Buffers result[2];
+        for (int threads = 1; threads <= 2; ++threads) {
+            grExtSetDrawingThreads(threads);
+            grBufferClear(0, 0, 0xFFFF);
+            ShowDraws draws(unsigned(state) + 90);
+            draws.background();
+            draws.triangles(60);
+            result[threads - 1] = snapshot();
+        }
+        EXPECT_TRUE(result[0].color == result[1].color) << "state " << state;
+        EXPECT_TRUE(result[0].depth == result[1].depth) << "state " << state;
     }
 }
 

@@ -63,6 +63,8 @@ void onSwap(bool before, void*) {
 std::vector<FrameCopy> runScene(void (*scene)(), bool referenceOnChosen) {
     run = PathRun{};
     run.referenceOnChosen = referenceOnChosen;
+    // The optimised frames with the rows shared between two threads, on any machine.
+    glide::setDrawingThreads(2);
     hostInitVirtual(nullptr, 0, 60.0);
     if (!openDisplay()) return {};
     setRenderState();

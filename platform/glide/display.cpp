@@ -18,6 +18,7 @@ void ensureBuffers() {
 }
 
 void fillPendingClear() {
+    finishDrawing();
     PendingClear& p = board.pending;
     p.active = false;
     std::uint16_t* const color = drawBuffer();

@@ -101,9 +101,44 @@ struct Board {
 
 extern Board board;
 
+// --- the second drawing thread (drawing_thread.cpp) ---------------------------------------------
+//
+// With two threads, each triangle's rows are shared out in bands of 2^kBandShift rows: the even
+// bands are shaded by the thread that draws, the odd ones by a second thread, from a queue, so
+// the second may still be at work when a draw call returns. Everything that reads or writes the
+// buffers or the state the queued work reads first waits for it (finishDrawing).
+constexpr int kBandShift = 4;
+// Bytes of a queued job's data.
+constexpr std::size_t kBandJobBytes = 448;
+
+// True when triangles are shared with the second thread (started on first use).
+bool bandsOn();
+// Hands `size` bytes of data to `run` on the second thread, after the jobs queued before.
+// Returns the job's ticket, above 0.
+std::uint64_t queueBandJob(void (*run)(const void*), const void* data, std::size_t size);
+// Returns once the job of the ticket has run (ticket 0: at once).
+void waitForBandJob(std::uint64_t ticket);
+void waitForBandJobs();
+// Set by queueBandJob, cleared by waitForBandJobs: there may be queued work unfinished.
+extern bool bandJobsQueued;
+// Returns once the second thread has finished every job queued so far.
+inline void finishDrawing() {
+    if (bandJobsQueued) waitForBandJobs();
+}
+// The bands, one bit for each of a turn of eight, that the calling thread shades itself; the
+// second thread shades the others.
+unsigned callerBands();
+// 1: everything on the calling thread; 2: with the second thread (stopped when set to 1).
+void setDrawingThreads(int threads);
+int drawingThreads();
+// Jobs the second thread has run since it started (for tests).
+std::uint64_t bandJobsRun();
+
 // Fills the pixels that still wait for a pending clear with its values and ends it.
 void fillPendingClear();
+// Carries out a pending clear, once the drawing before it is finished.
 inline void settleClear() {
+    finishDrawing();
     if (board.pending.active) fillPendingClear();
 }
 

@@ -10,6 +10,12 @@ const std::uint16_t* grExtBackBuffer();
 // The depth buffer, same layout.
 const std::uint16_t* grExtDepthBuffer();
 
+// Threads that shade the pixels: 1, or 2 (the rows shared out in bands, with the same pictures).
+// The default is 2 on a machine with more than one core, unless the environment variable
+// TARNOVEL_DRAWING_THREADS is 1.
+void grExtSetDrawingThreads(int threads);
+int grExtDrawingThreads();
+
 // Test seam: when set, called at the start of every grDrawTriangle (clipped = false) and
 // guDrawTriangleWithClip (clipped = true) with the vertices as passed.
 #include "glide.h"

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "raster.h"
 
@@ -42,6 +43,12 @@ enum BlendKind { kBlendAny, kReplace, kAdd };
 // every pixel passes without reading the buffer.
 enum DepthKind { kDepthAny, kWLessWrite, kWOverwrite };
 enum ChromaKind { kChromaAny, kChromaOff, kChromaOn };
+
+constexpr unsigned kAllBands = 0xFF;
+// A row's band within the turn of eight that the threads share out.
+inline unsigned bandOf(int y) {
+    return unsigned(y >> kBandShift) & 7u;
+}
 
 struct FastConfig;
 struct TriangleConsts;
@@ -109,9 +116,18 @@ struct TriangleConsts {
     int level = 0;
     float scale = 1;  // texels of that level per coordinate unit
     std::int32_t widthMask = 0, heightMask = 0, stride = 0, base = 0;
+    // The bands of rows a kernel shades, one bit for each of the eight bands in a turn (see
+    // bandOf): all of them, or those of one thread.
+    unsigned bands = kAllBands;
 };
 
-FastConfig config;
+// The configurations of the latest states, in turn: a new one is built in the next place, so
+// that the second drawing thread can still shade queued triangles with those before it. The
+// ticket of the last job queued with each tells when its place is free again.
+constexpr int kConfigs = 8;
+FastConfig configs[kConfigs];
+std::uint64_t configTicket[kConfigs] = {};
+int currentPlace = 0;
 std::uint64_t configSerial = ~std::uint64_t(0), configTextureSerial = ~std::uint64_t(0);
 
 // The vector kernels use AVX2 and the fused multiply-add (every processor with AVX2 that
@@ -145,9 +161,8 @@ int combineKind(const RenderState& rs) {
 
 const KernelSet* pickKernels(const RenderState& rs, const FastConfig& k);
 
-void buildConfig() {
+void buildConfig(FastConfig& k) {
     const RenderState& rs = board.state;
-    FastConfig& k = config;
     k = FastConfig{};
     const TmuState& tmu = rs.tmu[0];
     // Different filters for magnification and minification would need both per pixel; the
@@ -218,11 +233,15 @@ void buildConfig() {
 
 const FastConfig& currentConfig() {
     if (configSerial != board.state.serial || configTextureSerial != board.textureSerial) {
-        buildConfig();
+        const int place = (currentPlace + 1) % kConfigs;
+        waitForBandJob(configTicket[place]);
+        configTicket[place] = 0;
+        buildConfig(configs[place]);
+        currentPlace = place;
         configSerial = board.state.serial;
         configTextureSerial = board.textureSerial;
     }
-    return config;
+    return configs[currentPlace];
 }
 
 // --- eight pixels at a time ---------------------------------------------------------------------
@@ -1158,6 +1177,7 @@ AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
     int queued = 0;
     SpanWalker walker(su);
     for (int y = su.minY; y < su.maxY; ++y, walker.next()) {
+        if (!((tc.bands >> bandOf(y)) & 1u)) continue;
         int x0, x1;
         walker.span(&x0, &x1);
         if (x0 >= x1) continue;
@@ -1487,6 +1507,46 @@ void useLevel(const FastConfig& k, int level, TriangleConsts* tc) {
     tc->base = level < 8 ? k.base[level] : k.base8;
 }
 
+// A triangle's kernel work as the second thread gets it, with the configuration in force when
+// it was drawn (kept until the work is done, see currentConfig).
+struct QueuedTriangle {
+    Kernel kernel;
+    const FastConfig* config;
+    TriangleSetup setup;
+    TriangleConsts consts;
+};
+static_assert(sizeof(QueuedTriangle) <= kBandJobBytes && alignof(QueuedTriangle) <= 64);
+static_assert(std::is_trivially_copyable_v<QueuedTriangle>);
+
+void runQueuedTriangle(const void* data) {
+    const QueuedTriangle& q = *static_cast<const QueuedTriangle*>(data);
+    q.kernel(*q.config, q.setup, q.consts);
+}
+
+// Shades the triangle's spans, sharing its rows with the second thread where there is one: the
+// odd bands go to that thread, the even ones are shaded here. A triangle within one band is
+// shaded whole by that band's thread.
+void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su, TriangleConsts tc) {
+    if (!bandsOn()) {
+        kernel(k, su, tc);
+        return;
+    }
+    const unsigned mine = callerBands();
+    // The bands of the turn that the triangle's rows reach.
+    const int first = su.minY >> kBandShift, last = (su.maxY - 1) >> kBandShift;
+    unsigned reached = 0;
+    for (int b = first; b <= last && reached != kAllBands; ++b) reached |= 1u << (b & 7);
+    if (reached & ~mine) {
+        QueuedTriangle q{kernel, &k, su, tc};
+        q.consts.bands = (reached & mine) ? ~mine & kAllBands : kAllBands;
+        configTicket[currentPlace] = queueBandJob(runQueuedTriangle, &q, sizeof q);
+    }
+    if (reached & mine) {
+        tc.bands = (reached & ~mine) ? mine : kAllBands;
+        kernel(k, su, tc);
+    }
+}
+
 }  // namespace
 
 void shadeTriangleFast(const TriangleSetup& setup) {
@@ -1516,15 +1576,16 @@ void shadeTriangleFast(const TriangleSetup& setup) {
     }
     if (!k.mipmap) {
         useLevel(k, 0, &tc);
-        (flat ? flatKernel(kernels, setup, overwrite) : kernels.fixedLevel[0])(k, setup, tc);
+        drawSpans(flat ? flatKernel(kernels, setup, overwrite) : kernels.fixedLevel[0], k, setup,
+                  tc);
         return;
     }
     if (!fixedLevel) {
-        kernels.perPixelLevel(k, setup, tc);
+        drawSpans(kernels.perPixelLevel, k, setup, tc);
         return;
     }
     useLevel(k, triangleLevel(k, setup, tc.invW), &tc);
-    flatKernel(kernels, setup, overwrite)(k, setup, tc);
+    drawSpans(flatKernel(kernels, setup, overwrite), k, setup, tc);
 }
 
 }  // namespace glide

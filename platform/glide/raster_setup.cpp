@@ -250,6 +250,7 @@ RasterPath selectedPath = RasterPath::fast;
 }
 
 void setRasterPath(RasterPath path) {
+    finishDrawing();
     selectedPath = path;
 }
 RasterPath rasterPath() {

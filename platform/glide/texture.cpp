@@ -90,6 +90,8 @@ FxU32 grTexTextureMemRequired(FxU32 evenOdd, GrTexInfo* info) {
 }
 
 void grTexDownloadMipMap(GrChipID_t tmu, FxU32 startAddress, FxU32 evenOdd, GrTexInfo* info) {
+    // Queued drawing reads decoded copies of texture memory that a new download retires.
+    glide::finishDrawing();
     glide::ensureBuffers();
     if (tmu != GR_TMU0) {
         std::fprintf(stderr, "glide: grTexDownloadMipMap: only texture unit 0 has memory\n");

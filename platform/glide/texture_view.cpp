@@ -45,6 +45,8 @@ const std::uint64_t* decodedCopy(const TmuState& tmu, const TextureView& view) {
             return decodedCache.front()->entries.data();
         }
     }
+    // A new copy may retire the oldest, which queued drawing may still read.
+    finishDrawing();
     auto entry = std::make_unique<DecodedTexture>();
     entry->address = tmu.sourceAddress;
     entry->evenOdd = tmu.sourceEvenOdd;

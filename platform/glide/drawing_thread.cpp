@@ -1,0 +1,228 @@
+// The second drawing thread: it shades the rows of the odd bands (see kBandShift) while the
+// calling thread shades the even ones, so that two cores share a frame's pixels. Each row is
+// written by one thread only, in the order the triangles were drawn, so the pictures are the
+// same bits as with one thread, however the two threads are timed.
+#include <immintrin.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "glideext.h"
+#include "raster.h"
+
+namespace glide {
+
+bool bandJobsQueued = false;
+
+namespace {
+
+// A single-producer, single-consumer ring of jobs: the calling thread appends at `head`, the
+// drawing thread runs from `tail`. Each waits for the other by spinning for a short while, then
+// sleeping on the counter it waits for, so an idle thread costs nothing.
+class DrawingThread {
+  public:
+    DrawingThread() : slots_(new Slot[kSlots]), thread_([this] { loop(); }) {}
+
+    ~DrawingThread() {
+        wait();
+        // A job without a function tells the thread to end.
+        push(nullptr, nullptr, 0);
+        thread_.join();
+    }
+
+    void push(void (*run)(const void*), const void* data, std::size_t size) {
+        const std::uint32_t head = head_.load(std::memory_order_relaxed);
+        if (head - tail_.load(std::memory_order_acquire) == kSlots)
+            waitForTail([head](std::uint32_t tail) { return head - tail < kSlots; });
+        Slot& slot = slots_[head % kSlots];
+        slot.run = run;
+        if (size) std::memcpy(slot.data, data, size);
+        ++pushed_;
+        head_.store(head + 1, std::memory_order_seq_cst);
+        if (threadSleeping_.load(std::memory_order_seq_cst)) head_.notify_one();
+    }
+
+    // Returns once every job pushed so far has run.
+    void wait() {
+        const std::uint32_t head = head_.load(std::memory_order_relaxed);
+        waitForTail([head](std::uint32_t tail) { return tail == head; });
+    }
+
+    // The number of jobs pushed so far; the last one pushed is job pushed() - 1.
+    std::uint64_t pushed() const { return pushed_; }
+
+    // Returns once job `job` (counted from 0 since the thread started) has run.
+    void waitFor(std::uint64_t job) {
+        if (job >= pushed_) return;
+        // The ring holds fewer jobs than the 32-bit counters can tell apart.
+        const std::uint32_t head = head_.load(std::memory_order_relaxed);
+        const std::uint32_t behind = std::uint32_t(pushed_ - job);  // jobs from `job` to head
+        waitForTail([head, behind](std::uint32_t tail) { return head - tail < behind; });
+    }
+
+    std::uint64_t jobsRun() const { return jobsRun_.load(std::memory_order_relaxed); }
+
+  private:
+    static constexpr std::uint32_t kSlots = 1024;
+    // Steps before a waiting thread sleeps (a few tens of microseconds): long enough to cover
+    // the gaps between the triangles of a frame, short next to a frame.
+    static constexpr int kSpins = 2000;
+
+    struct Slot {
+        void (*run)(const void*) = nullptr;
+        alignas(64) unsigned char data[kBandJobBytes];
+    };
+
+    // One step of a spinning wait: a pause, and now and then the processor is offered to other
+    // threads, so that a spinning thread does not keep its partner (or another program) from
+    // running on a busy machine.
+    static void spinStep(int i) {
+        if (i % 64 == 63)
+            std::this_thread::yield();
+        else
+            _mm_pause();
+    }
+
+    template <class Done>
+    void waitForTail(Done done) {
+        for (int i = 0; i < kSpins; ++i) {
+            if (done(tail_.load(std::memory_order_acquire))) return;
+            spinStep(i);
+        }
+        callerWaiting_.store(true, std::memory_order_seq_cst);
+        for (;;) {
+            const std::uint32_t tail = tail_.load(std::memory_order_seq_cst);
+            if (done(tail)) break;
+            tail_.wait(tail, std::memory_order_seq_cst);
+        }
+        callerWaiting_.store(false, std::memory_order_relaxed);
+    }
+
+    void loop() {
+        std::uint32_t tail = tail_.load(std::memory_order_relaxed);
+        for (;;) {
+            std::uint32_t head = head_.load(std::memory_order_acquire);
+            for (int i = 0; head == tail && i < kSpins; ++i) {
+                spinStep(i);
+                head = head_.load(std::memory_order_acquire);
+            }
+            if (head == tail) {
+                threadSleeping_.store(true, std::memory_order_seq_cst);
+                head = head_.load(std::memory_order_seq_cst);
+                if (head == tail) head_.wait(tail, std::memory_order_seq_cst);
+                threadSleeping_.store(false, std::memory_order_relaxed);
+                continue;
+            }
+            for (; tail != head; ++tail) {
+                const Slot& slot = slots_[tail % kSlots];
+                if (!slot.run) return;
+                slot.run(slot.data);
+                jobsRun_.fetch_add(1, std::memory_order_relaxed);
+                tail_.store(tail + 1, std::memory_order_seq_cst);
+                if (callerWaiting_.load(std::memory_order_seq_cst)) tail_.notify_one();
+            }
+        }
+    }
+
+    std::uint64_t pushed_ = 0;  // the calling thread's own count
+    std::unique_ptr<Slot[]> slots_;
+    alignas(64) std::atomic<std::uint32_t> head_{0};
+    alignas(64) std::atomic<std::uint32_t> tail_{0};
+    alignas(64) std::atomic<bool> threadSleeping_{false};
+    std::atomic<bool> callerWaiting_{false};
+    std::atomic<std::uint64_t> jobsRun_{0};
+    std::thread thread_;
+};
+
+// Two threads where the machine has a second core, unless TARNOVEL_DRAWING_THREADS says 1.
+int defaultThreads() {
+    if (const char* text = std::getenv("TARNOVEL_DRAWING_THREADS")) {
+        const std::string value = text;
+        if (value == "1" || value == "2") return value == "2" ? 2 : 1;
+        std::fprintf(stderr,
+                     "glide: TARNOVEL_DRAWING_THREADS is \"%s\"; it can be 1 or 2, so the "
+                     "default is used\n",
+                     text);
+    }
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+int wantedThreads = 0;  // 0: not decided yet
+std::unique_ptr<DrawingThread>& drawingThread() {
+    // A function's static outlives no global it uses: it is built after the board and ends
+    // (finishing its jobs) before the board does.
+    static std::unique_ptr<DrawingThread> thread;
+    return thread;
+}
+
+}  // namespace
+
+bool bandsOn() {
+    if (wantedThreads == 0) wantedThreads = defaultThreads();
+    if (wantedThreads < 2) return false;
+    std::unique_ptr<DrawingThread>& thread = drawingThread();
+    if (!thread) {
+        try {
+            thread = std::make_unique<DrawingThread>();
+        } catch (const std::system_error& e) {
+            std::fprintf(stderr, "glide: no second drawing thread (%s); drawing on one\n",
+                         e.what());
+            wantedThreads = 1;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint64_t queueBandJob(void (*run)(const void*), const void* data, std::size_t size) {
+    DrawingThread& thread = *drawingThread();
+    thread.push(run, data, size);
+    bandJobsQueued = true;
+    return thread.pushed();
+}
+
+void waitForBandJob(std::uint64_t job) {
+    if (!bandJobsQueued || job == 0) return;
+    if (const std::unique_ptr<DrawingThread>& thread = drawingThread()) thread->waitFor(job - 1);
+}
+
+void waitForBandJobs() {
+    if (const std::unique_ptr<DrawingThread>& thread = drawingThread()) thread->wait();
+    bandJobsQueued = false;
+}
+
+void setDrawingThreads(int threads) {
+    finishDrawing();
+    wantedThreads = threads < 2 ? 1 : 2;
+    if (wantedThreads < 2) drawingThread().reset();
+}
+
+unsigned callerBands() {
+    // Every other band: the two threads' shares of any larger triangle differ by a band at most.
+    return 0x55;
+}
+
+int drawingThreads() {
+    return bandsOn() ? 2 : 1;
+}
+
+std::uint64_t bandJobsRun() {
+    const std::unique_ptr<DrawingThread>& thread = drawingThread();
+    return thread ? thread->jobsRun() : 0;
+}
+
+}  // namespace glide
+
+void grExtSetDrawingThreads(int threads) {
+    glide::setDrawingThreads(threads);
+}
+
+int grExtDrawingThreads() {
+    return glide::drawingThreads();
+}
