@@ -69,7 +69,8 @@ class DrawingThread {
     std::uint64_t jobsRun() const { return jobsRun_.load(std::memory_order_relaxed); }
 
   private:
-    static constexpr std::uint32_t kSlots = 1024;
+    // Enough for the second thread to fall well behind; small enough to stay in the cache.
+    static constexpr std::uint32_t kSlots = 128;
     // Steps before a waiting thread sleeps (a few tens of microseconds): long enough to cover
     // the gaps between the triangles of a frame, short next to a frame.
     static constexpr int kSpins = 2000;
