@@ -539,6 +539,58 @@ TEST(RasterPaths, SteppedSpansEqualDividedSpans) {
     EXPECT_GT(compared, 10000);
 }
 
+// Narrow triangles: slivers, specks, tall needles, and needles so long that their edge values
+// pass 32 bits inside the bounds, where the spans must come from the walker instead. Narrow
+// clip windows cut screen-wide triangles down to narrow bounds too.
+TEST(RasterPaths, NarrowSpansEqualDividedSpans) {
+    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2";
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> coord(-20, 660), unit(0, 1);
+    int narrow = 0, declined = 0, rows = 0;
+    for (int i = 0; i < 6000; ++i) {
+        glide::RenderState rs;
+        const float cx = coord(rng), cy = coord(rng);
+        const float w = 17.0f * unit(rng);
+        const float h = i % 4 == 0 ? 500.0f * unit(rng) : 20.0f * unit(rng);
+        GrVertex a = vertex(cx, cy), b = vertex(cx + w, cy + h * unit(rng)),
+                 c = vertex(cx + w * unit(rng), cy + h);
+        if (i % 5 == 0) {
+            // A needle reaching far off the screen.
+            const float reach = 1e5f + 1e7f * unit(rng);
+            c = vertex(cx + w * unit(rng), cy + reach);
+        } else if (i % 5 == 1) {
+            // A large triangle seen through a window a few pixels wide.
+            a = vertex(coord(rng), coord(rng));
+            b = vertex(coord(rng), coord(rng));
+            c = vertex(coord(rng), coord(rng));
+            rs.clipMinX = std::clamp(int(cx), 0, 630);
+            rs.clipMaxX = rs.clipMinX + 1 + int(rng() % 16);
+        }
+        glide::TriangleSetup setup;
+        if (!glide::setupTriangle(a, b, c, rs, &setup)) continue;
+        std::int16_t span[glide::kHeight][2];
+        if (!glide::narrowSpans(setup, span)) {
+            // Only for want of width or of 32 bits.
+            if (setup.maxX - setup.minX <= glide::kNarrowWidth) ++declined;
+            continue;
+        }
+        ++narrow;
+        for (int y = setup.minY; y < setup.maxY; ++y) {
+            int x0, x1;
+            glide::rowSpan(setup, y, &x0, &x1);
+            const int w0 = span[y - setup.minY][0], w1 = span[y - setup.minY][1];
+            if (x0 < x1 || w0 < w1) {
+                ASSERT_EQ(w0, x0) << "triangle " << i << " row " << y;
+                ASSERT_EQ(w1, x1) << "triangle " << i << " row " << y;
+                ++rows;
+            }
+        }
+    }
+    EXPECT_GT(narrow, 2000);
+    EXPECT_GT(declined, 50) << narrow;
+    EXPECT_GT(rows, 20000);
+}
+
 }  // namespace
 
 namespace {

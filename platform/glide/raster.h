@@ -74,7 +74,11 @@ struct SpanWalker {
         return q;
     }
 
-    explicit SpanWalker(const TriangleSetup& s) {
+    // Left unset until start: a narrow triangle's spans come from narrowSpans instead.
+    SpanWalker() = default;
+    explicit SpanWalker(const TriangleSetup& s) { start(s); }
+
+    void start(const TriangleSetup& s) {
         lo0 = s.minX - s.xRef;
         hi0 = s.maxX - s.xRef;
         xRef = s.xRef;
@@ -138,6 +142,17 @@ struct SpanWalker {
         }
     }
 };
+
+// Triangles at most this many pixels wide have their spans from narrowSpans.
+constexpr int kNarrowWidth = 16;
+
+// The spans of a narrow triangle, computed without division: its edge functions are evaluated
+// at the row's pixels, sixteen at a time with AVX2, and a row's covered pixels are those where
+// all three edges pass (one run: the triangle is convex). span[i] receives [x0, x1) of row
+// setup.minY + i, empty as x0 >= x1; they are the spans of rowSpan. False, with nothing written,
+// when the triangle is wider than kNarrowWidth, the processor has no AVX2, or an edge's values
+// within the bounds do not all fit 32 bits.
+bool narrowSpans(const TriangleSetup& setup, std::int16_t (*span)[2]);
 
 // --- textures ---------------------------------------------------------------------------------
 

@@ -266,6 +266,70 @@ AVX2 INLINE __m256i both(__m256i v) {
     return _mm256_or_si256(v, _mm256_slli_epi32(v, 16));
 }
 
+// --- the spans of narrow triangles -------------------------------------------------------------
+
+// Row after row, the covered pixels among the first 8 * Halves of the bounds: e holds the edge
+// values at those pixels of the first row and moves down by step; bounds marks the lanes
+// within the bounds.
+template <int Halves>
+AVX2 INLINE void narrowRows(const TriangleSetup& s, __m256i e[3][2], const __m256i step[3],
+                            const __m256i limit[3], const __m256i bounds[2],
+                            std::int16_t (*span)[2]) {
+    const int height = s.maxY - s.minY;
+    for (int r = 0; r < height; ++r) {
+        __m256i in[2] = {bounds[0], bounds[1]};
+#pragma GCC unroll 3
+        for (int i = 0; i < 3; ++i)
+#pragma GCC unroll 2
+            for (int h = 0; h < Halves; ++h) {
+                in[h] = _mm256_and_si256(in[h], _mm256_cmpgt_epi32(e[i][h], limit[i]));
+                e[i][h] = _mm256_add_epi32(e[i][h], step[i]);
+            }
+        unsigned bits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[0])));
+        if (Halves == 2) bits |= unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[1]))) << 8;
+        // The covered pixels are one run: from the lowest set bit to the highest.
+        const int x0 = bits ? __builtin_ctz(bits) : 0;
+        const int x1 = bits ? 32 - __builtin_clz(bits) : 0;
+        span[r][0] = std::int16_t(s.minX + x0);
+        span[r][1] = std::int16_t(s.minX + x1);
+    }
+}
+
+AVX2 bool narrowSpansVector(const TriangleSetup& s, std::int16_t (*span)[2]) {
+    const int width = s.maxX - s.minX, height = s.maxY - s.minY;
+    if (width <= 0 || width > kNarrowWidth || height <= 0 || height > kHeight) return false;
+    const std::int64_t dx = s.minX - s.xRef, dy = s.minY - s.yRef;
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i e[3][2], step[3], limit[3];
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        const Edge& g = s.edge[i];
+        const std::int64_t first = g.e0 + g.ex * dx + g.ey * dy;
+        // An edge function is linear, so its largest magnitude within the bounds is at most
+        // this. Where it fits 32 bits, arithmetic modulo 2^32 gives every in-bounds pixel's
+        // value exactly, whatever the lanes beyond the bounds hold.
+        const std::int64_t reach = (first < 0 ? -first : first) +
+                                   (g.ex < 0 ? -g.ex : g.ex) * (width - 1) +
+                                   (g.ey < 0 ? -g.ey : g.ey) * (height - 1);
+        if (reach >= (std::int64_t(1) << 31) - 2) return false;
+        const auto low = [](std::int64_t v) { return int(std::uint32_t(std::uint64_t(v))); };
+        e[i][0] = _mm256_add_epi32(_mm256_set1_epi32(low(first)),
+                                   _mm256_mullo_epi32(_mm256_set1_epi32(low(g.ex)), lanes));
+        e[i][1] = _mm256_add_epi32(e[i][0], _mm256_set1_epi32(low(g.ex * 8)));
+        step[i] = _mm256_set1_epi32(low(g.ey));
+        // Inside where E >= bias, that is E > bias - 1.
+        limit[i] = _mm256_set1_epi32(int(g.bias) - 1);
+    }
+    const __m256i w = _mm256_set1_epi32(width);
+    const __m256i bounds[2] = {_mm256_cmpgt_epi32(w, lanes),
+                               _mm256_cmpgt_epi32(w, _mm256_add_epi32(lanes, broadcasti(8)))};
+    if (width <= 8)
+        narrowRows<1>(s, e, step, limit, bounds, span);
+    else
+        narrowRows<2>(s, e, step, limit, bounds, span);
+    return true;
+}
+
 // The value, hidden from constant folding: see Vectors.
 template <class T>
 AVX2 INLINE T hidden(T v) {
@@ -1175,11 +1239,22 @@ AVX2 void shadeSpans(const FastConfig& config, const TriangleSetup& setup,
     // and one may be left over.
     Run queue[6];
     int queued = 0;
-    SpanWalker walker(su);
-    for (int y = su.minY; y < su.maxY; ++y, walker.next()) {
-        if (!((tc.bands >> bandOf(y)) & 1u)) continue;
+    // A narrow triangle's spans are worked out before its rows (most of a small triangle's
+    // traversal would otherwise be the walker's divisions); others are stepped row by row.
+    std::int16_t narrow[kHeight][2];
+    const bool isNarrow = narrowSpansVector(su, narrow);
+    SpanWalker walker;
+    if (!isNarrow) walker.start(su);
+    for (int y = su.minY; y < su.maxY; ++y) {
         int x0, x1;
-        walker.span(&x0, &x1);
+        if (isNarrow) {
+            x0 = narrow[y - su.minY][0];
+            x1 = narrow[y - su.minY][1];
+        } else {
+            walker.span(&x0, &x1);
+            walker.next();
+        }
+        if (!((tc.bands >> bandOf(y)) & 1u)) continue;
         if (x0 >= x1) continue;
         int x = x0;
         // Without texels a group costs little next to setting up runs: every row goes through
@@ -1548,6 +1623,10 @@ void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su, Tria
 }
 
 }  // namespace
+
+bool narrowSpans(const TriangleSetup& setup, std::int16_t (*span)[2]) {
+    return hasAvx2() && narrowSpansVector(setup, span);
+}
 
 void shadeTriangleFast(const TriangleSetup& setup) {
     const FastConfig& k = currentConfig();
