@@ -38,7 +38,9 @@ class DrawingThread {
 
     void push(void (*run)(const void*), const void* data, std::size_t size) {
         const std::uint32_t head = head_.load(std::memory_order_relaxed);
-        if (head - tail_.load(std::memory_order_acquire) == kSlots)
+        // The drawing thread's counter is read only when the ring looks full by the last value
+        // seen: reading it on every push would move its cache line between the cores each time.
+        if (head - seenTail_ == kSlots)
             waitForTail([head](std::uint32_t tail) { return head - tail < kSlots; });
         Slot& slot = slots_[head % kSlots];
         slot.run = run;
@@ -90,17 +92,20 @@ class DrawingThread {
             _mm_pause();
     }
 
+    // Returns once done(tail) holds, at once if it holds for the last value seen.
     template <class Done>
     void waitForTail(Done done) {
+        if (done(seenTail_)) return;
         for (int i = 0; i < kSpins; ++i) {
-            if (done(tail_.load(std::memory_order_acquire))) return;
+            seenTail_ = tail_.load(std::memory_order_acquire);
+            if (done(seenTail_)) return;
             spinStep(i);
         }
         callerWaiting_.store(true, std::memory_order_seq_cst);
         for (;;) {
-            const std::uint32_t tail = tail_.load(std::memory_order_seq_cst);
-            if (done(tail)) break;
-            tail_.wait(tail, std::memory_order_seq_cst);
+            seenTail_ = tail_.load(std::memory_order_seq_cst);
+            if (done(seenTail_)) break;
+            tail_.wait(seenTail_, std::memory_order_seq_cst);
         }
         callerWaiting_.store(false, std::memory_order_relaxed);
     }
@@ -124,14 +129,17 @@ class DrawingThread {
                 const Slot& slot = slots_[tail % kSlots];
                 if (!slot.run) return;
                 slot.run(slot.data);
-                jobsRun_.fetch_add(1, std::memory_order_relaxed);
+                // Only this thread writes the count: no locked instruction needed.
+                jobsRun_.store(jobsRun_.load(std::memory_order_relaxed) + 1,
+                               std::memory_order_relaxed);
                 tail_.store(tail + 1, std::memory_order_seq_cst);
                 if (callerWaiting_.load(std::memory_order_seq_cst)) tail_.notify_one();
             }
         }
     }
 
-    std::uint64_t pushed_ = 0;  // the calling thread's own count
+    std::uint64_t pushed_ = 0;    // the calling thread's own count
+    std::uint32_t seenTail_ = 0;  // the calling thread's last reading of tail_
     std::unique_ptr<Slot[]> slots_;
     alignas(64) std::atomic<std::uint32_t> head_{0};
     alignas(64) std::atomic<std::uint32_t> tail_{0};
