@@ -190,10 +190,13 @@ bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, cons
     };
     const int clipX0 = std::max(rs.clipMinX, 0), clipX1 = std::min(rs.clipMaxX, kWidth);
     const int clipY0 = std::max(rs.clipMinY, 0), clipY1 = std::min(rs.clipMaxY, kHeight);
-    out->minX = clampRange(ceilDiv(loX - 8, 16), clipX0, clipX1);
-    out->maxX = clampRange(floorDiv(hiX - 8, 16) + 1, clipX0, clipX1);
-    out->minY = clampRange(ceilDiv(loY - 8, 16), clipY0, clipY1);
-    out->maxY = clampRange(floorDiv(hiY - 8, 16) + 1, clipY0, clipY1);
+    // Division by 16 rounded down is an arithmetic shift by 4; rounded up, the same on -v.
+    auto floor16 = [](std::int64_t v) { return v >> 4; };
+    auto ceil16 = [](std::int64_t v) { return -((-v) >> 4); };
+    out->minX = clampRange(ceil16(loX - 8), clipX0, clipX1);
+    out->maxX = clampRange(floor16(hiX - 8) + 1, clipX0, clipX1);
+    out->minY = clampRange(ceil16(loY - 8), clipY0, clipY1);
+    out->maxY = clampRange(floor16(hiY - 8) + 1, clipY0, clipY1);
     if (out->minX >= out->maxX || out->minY >= out->maxY) return false;
     out->xRef = out->minX;
     out->yRef = out->minY;
