@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "glideext.h"
 #include "test_glide_support.h"
@@ -757,6 +760,61 @@ TEST(DrawingThreads, QueuedTrianglesKeepTheStateTheyWereDrawnWith) {
     }
     EXPECT_TRUE(result[0].color == result[1].color);
     EXPECT_TRUE(result[0].depth == result[1].depth);
+}
+
+// A clear that no triangle takes the place of is carried out by each thread in its own rows. It
+// must reach every row of its window on both, whatever the buffers held before.
+TEST(DrawingThreads, AClearReachesTheRowsOfBothThreads) {
+    setShowState(kFlat);
+    grCullMode(GR_CULL_DISABLE);
+    Buffers result[2];
+    for (int threads = 1; threads <= 2; ++threads) {
+        grExtSetDrawingThreads(threads);
+        std::mt19937 leftovers(12);
+        for (std::uint16_t *p = glide::backBuffer(), *end = p + glide::kPixels; p != end; ++p)
+            *p = std::uint16_t(leftovers());
+        for (std::uint16_t *d = glide::depthBuffer(), *end = d + glide::kPixels; d != end; ++d)
+            *d = std::uint16_t(leftovers());
+        grClipWindow(10, 5, 600, 470);
+        grBufferClear(0x40800000u, 0, 0x1234);
+        // Small triangles over the bands of both threads; nothing covers the whole window.
+        for (int i = 0; i < 12; ++i) {
+            const float x = 20.0f + 45.0f * float(i), y = 8.0f + 38.0f * float(i);
+            const GrVertex a = vertex(x, y, 0, 0, 0, 0, 0.5f), b = vertex(x + 30, y + 2),
+                           c = vertex(x + 8, y + 25, 0, 0, 0, 0, 0.5f);
+            grDrawTriangle(&a, &b, &c);
+        }
+        result[threads - 1] = snapshot();
+        grClipWindow(0, 0, 640, 480);
+    }
+    EXPECT_TRUE(result[0].color == result[1].color);
+    EXPECT_TRUE(result[0].depth == result[1].depth);
+}
+
+// Small triangles go to the second thread in batches. Those still waiting for a batch to fill
+// are handed over as soon as anything waits on the drawing, also when the second thread has gone
+// to sleep in the meantime.
+TEST(DrawingThreads, TrianglesWaitingForABatchAreDrawn) {
+    setShowState(kFlat);
+    std::vector<Buffers> result[2];
+    for (int threads = 1; threads <= 2; ++threads) {
+        grExtSetDrawingThreads(threads);
+        grBufferClear(0, 0, 0xFFFF);
+        for (int round = 0; round < 24; ++round) {
+            // One to seven triangles in rows 16..31, a band of the second thread.
+            for (int i = 0; i <= round % 7; ++i) {
+                const float x = 10.0f + 25.0f * float(i), y = 17.0f + float(round % 5);
+                const GrVertex a = vertex(x, y), b = vertex(x + 20, y), c = vertex(x + 5, y + 9);
+                grConstantColorValue(0x01030500u * std::uint32_t(8 * round + i + 1));
+                grDrawTriangle(&a, &b, &c);
+            }
+            // Long enough for an idle thread to go to sleep.
+            std::this_thread::sleep_for(std::chrono::microseconds(round % 2 ? 400 : 20));
+            result[threads - 1].push_back(snapshot());
+        }
+    }
+    for (std::size_t i = 0; i < result[0].size(); ++i)
+        ASSERT_TRUE(result[0][i].color == result[1][i].color) << "round " << i;
 }
 
 // The scenes' own frames: backdrop, objects and captions with the rows shared between two

@@ -17,18 +17,19 @@ void ensureBuffers() {
     board.textureMemory.assign(GR_TEXMEM_SIZE, 0);
 }
 
-void fillPendingClear() {
-    finishDrawing();
-    PendingClear& p = board.pending;
-    p.active = false;
-    std::uint16_t* const color = drawBuffer();
-    std::uint16_t* const depth = board.depth.data();
+namespace {
+
+// The pixels of the rows in `bands` that still wait for the pending clear. Reads the pending
+// clear's runs, which stay as they are until the next clear, and that waits for all drawing.
+void fillClearRows(std::uint16_t* color, std::uint16_t* depth, unsigned bands) {
+    const PendingClear& p = board.pending;
     auto fill = [&](int row, int from, int to) {
         if (from >= to) return;
         fillPixels(color + row * kWidth + from, std::size_t(to - from), p.color);
         if (p.depth) fillPixels(depth + row * kWidth + from, std::size_t(to - from), p.depthValue);
     };
     for (int y = p.minY; y < p.maxY; ++y) {
+        if (!((bands >> bandOf(y)) & 1u)) continue;
         const int row = kHeight - 1 - y;
         const PendingClear::Run run = p.drawn[std::size_t(y)];
         if (run.lo == run.hi) {
@@ -38,6 +39,35 @@ void fillPendingClear() {
             fill(row, run.hi, p.maxX);
         }
     }
+}
+
+struct ClearRowsJob {
+    std::uint16_t* color;
+    std::uint16_t* depth;
+    unsigned bands;
+};
+
+void runClearRowsJob(const void* data) {
+    const ClearRowsJob& job = *static_cast<const ClearRowsJob*>(data);
+    fillClearRows(job.color, job.depth, job.bands);
+}
+
+}  // namespace
+
+void fillPendingClear() {
+    // The pixels it fills are those no triangle has drawn since the clear, and everything drawn
+    // before the clear was finished by it: no drawing still queued touches them.
+    board.pending.active = false;
+    std::uint16_t* const color = drawBuffer();
+    std::uint16_t* const depth = board.depth.data();
+    if (!bandsOn()) {
+        fillClearRows(color, depth, kAllBands);
+        return;
+    }
+    const unsigned mine = callerBands();
+    const ClearRowsJob job{color, depth, ~mine & kAllBands};
+    queueBandJob(runClearRowsJob, &job, sizeof job, true);
+    fillClearRows(color, depth, mine);
 }
 
 }  // namespace glide

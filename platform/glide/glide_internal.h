@@ -108,14 +108,21 @@ extern Board board;
 // the second may still be at work when a draw call returns. Everything that reads or writes the
 // buffers or the state the queued work reads first waits for it (finishDrawing).
 constexpr int kBandShift = 4;
+constexpr unsigned kAllBands = 0xFF;
+// A screen row's band within the turn of eight that the threads share out.
+inline unsigned bandOf(int y) {
+    return unsigned(y >> kBandShift) & 7u;
+}
 // Bytes of a queued job's data.
 constexpr std::size_t kBandJobBytes = 448;
 
 // True when triangles are shared with the second thread (started on first use).
 bool bandsOn();
 // Hands `size` bytes of data to `run` on the second thread, after the jobs queued before.
-// Returns the job's ticket, above 0.
-std::uint64_t queueBandJob(void (*run)(const void*), const void* data, std::size_t size);
+// Returns the job's ticket, above 0. Small jobs are handed over in batches; an `urgent` one
+// (much work) at once. Waiting for any job hands over all queued so far.
+std::uint64_t queueBandJob(void (*run)(const void*), const void* data, std::size_t size,
+                           bool urgent);
 // Returns once the job of the ticket has run (ticket 0: at once).
 void waitForBandJob(std::uint64_t ticket);
 void waitForBandJobs();
@@ -134,12 +141,14 @@ int drawingThreads();
 // Jobs the second thread has run since it started (for tests).
 std::uint64_t bandJobsRun();
 
-// Fills the pixels that still wait for a pending clear with its values and ends it.
+// Fills the pixels that still wait for a pending clear with its values and ends it. With two
+// threads each fills the rows of its own bands, so the second thread's rows stay in its cache;
+// the second thread's share may still be under way when this returns.
 void fillPendingClear();
-// Carries out a pending clear, once the drawing before it is finished.
+// Carries out a pending clear and finishes all drawing: the buffers are complete.
 inline void settleClear() {
-    finishDrawing();
     if (board.pending.active) fillPendingClear();
+    finishDrawing();
 }
 
 // The buffers as the drawing so far has left them (any pending clear is carried out first).

@@ -44,12 +44,6 @@ enum BlendKind { kBlendAny, kReplace, kAdd };
 enum DepthKind { kDepthAny, kWLessWrite, kWOverwrite };
 enum ChromaKind { kChromaAny, kChromaOff, kChromaOn };
 
-constexpr unsigned kAllBands = 0xFF;
-// A row's band within the turn of eight that the threads share out.
-inline unsigned bandOf(int y) {
-    return unsigned(y >> kBandShift) & 7u;
-}
-
 struct FastConfig;
 struct TriangleConsts;
 typedef void (*Kernel)(const FastConfig&, const TriangleSetup&, const TriangleConsts&);
@@ -124,7 +118,7 @@ struct TriangleConsts {
 // The configurations of the latest states, in turn: a new one is built in the next place, so
 // that the second drawing thread can still shade queued triangles with those before it. The
 // ticket of the last job queued with each tells when its place is free again.
-constexpr int kConfigs = 8;
+constexpr int kConfigs = 64;
 FastConfig configs[kConfigs];
 std::uint64_t configTicket[kConfigs] = {};
 int currentPlace = 0;
@@ -1598,6 +1592,10 @@ void runQueuedTriangle(const void* data) {
     q.kernel(*q.config, q.setup, q.consts);
 }
 
+// The bounding box, in pixels, from which a triangle's share is handed to the second thread at
+// once rather than with the next batch.
+constexpr int kUrgentArea = 1024;
+
 // Shades the triangle's spans, sharing its rows with the second thread where there is one: the
 // odd bands go to that thread, the even ones are shaded here. A triangle within one band is
 // shaded whole by that band's thread.
@@ -1614,7 +1612,10 @@ void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su, Tria
     if (reached & ~mine) {
         QueuedTriangle q{kernel, &k, su, tc};
         q.consts.bands = (reached & mine) ? ~mine & kAllBands : kAllBands;
-        configTicket[currentPlace] = queueBandJob(runQueuedTriangle, &q, sizeof q);
+        // A triangle with many pixels goes over at once, so the second thread starts on it
+        // while this one shades its own share; small ones go over in batches.
+        const bool urgent = (su.maxX - su.minX) * (su.maxY - su.minY) >= kUrgentArea;
+        configTicket[currentPlace] = queueBandJob(runQueuedTriangle, &q, sizeof q, urgent);
     }
     if (reached & mine) {
         tc.bands = (reached & ~mine) ? mine : kAllBands;
