@@ -227,7 +227,9 @@ void buildConfig(FastConfig& k) {
 
 const FastConfig& currentConfig() {
     if (configSerial != board.state.serial || configTextureSerial != board.textureSerial) {
-        const int place = (currentPlace + 1) % kConfigs;
+        // With no work queued, no triangle still needs the current configuration, and its
+        // place, already in the cache, is reused.
+        const int place = bandJobsQueued ? (currentPlace + 1) % kConfigs : currentPlace;
         waitForBandJob(configTicket[place]);
         configTicket[place] = 0;
         buildConfig(configs[place]);
