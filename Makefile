@@ -62,7 +62,7 @@ stills: build
 	@./scripts/stills.sh $(BUILD)
 
 format:
-	clang-format -i $$(git ls-files '*.cpp' '*.h')
+	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.inc')
 
 clean:
 	rm -rf $(BUILD)

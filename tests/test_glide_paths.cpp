@@ -641,6 +641,51 @@ TEST(RasterPaths, SmallTrianglesAtTheBufferEdgesMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// A row is shaded in whole groups of lanes, and its last pixels go through runs of four (with
+// texels) or one masked group (without). Rows of every length up to three groups of the widest
+// kernels, starting at every phase and ending at the buffer's right edge, with each kernel
+// width the processor has.
+TEST(RasterPaths, RowsOfEveryLengthMatchTheReferenceAtEveryWidth) {
+    const int before = glide::vectorLanes();
+    std::vector<int> widths = {8};
+    if (glide::widestVectorLanes() == 16) widths.push_back(16);
+    for (int lanes : widths) {
+        ASSERT_EQ(glide::setVectorLanes(lanes), lanes);
+        for (int state : {kSurface, kCaption, kFlat}) {
+            setShowState(ShowState(state));
+            ShowDraws setup(57 + unsigned(state));
+            setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+            std::mt19937 fill(11);
+            for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
+            for (auto& d : glide::board.depth) d = std::uint16_t(fill() | 0x8000u);
+            const std::string result = comparePaths([state] {
+                ShowDraws draws(200 + unsigned(state));
+                // A rectangle of `length` pixels by three rows, as two triangles.
+                auto rectangle = [&draws](float x0, float y0, int length) {
+                    const float x1 = x0 + float(length), y1 = y0 + 3.0f;
+                    const float oow = 0.5f;
+                    GrVertex v[4] = {
+                        draws.corner(x0, y0, oow, 0, 0), draws.corner(x1, y0, oow, 200, 0),
+                        draws.corner(x1, y1, oow, 200, 30), draws.corner(x0, y1, oow, 0, 30)};
+                    guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+                    guDrawTriangleWithClip(&v[0], &v[2], &v[3]);
+                    guDrawTriangleWithClip(&v[0], &v[2], &v[1]);
+                    guDrawTriangleWithClip(&v[0], &v[3], &v[2]);
+                };
+                for (int length = 1; length <= 52; ++length) {
+                    const float y = float(length % 40) * 11.0f + 4.0f;
+                    rectangle(float(length % 5), y, length);
+                    rectangle(300.0f + float(length % 7), y, length);
+                    rectangle(640.0f - float(length), y, length);
+                }
+            });
+            EXPECT_EQ(result, "") << lanes << " lanes, state " << state;
+        }
+    }
+    glide::setVectorLanes(before);
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
 // Vertices snap to the nearest sixteenth of a pixel, halves to even: a triangle set up from
 // coordinates halfway between two sixteenths is the one set up from the even neighbour.
 TEST(RasterPaths, VerticesSnapToTheNearestSixteenthHalvesToEven) {

@@ -360,6 +360,14 @@ void shadeTriangleReference(const TriangleSetup& setup);
 // allows. Gives the same pixels as the reference.
 void shadeTriangleFast(const TriangleSetup& setup);
 
+// The optimised stage's vector width: the widest the processor runs (16 lanes with AVX-512, 8
+// with AVX2, 0 where only the reference stage runs), and the width in use, which is the widest
+// unless TARNOVEL_VECTOR_LANES or setVectorLanes asks for 8 (tests and benchmarks compare the
+// widths). setVectorLanes returns the width it set, at most the widest.
+int widestVectorLanes();
+int vectorLanes();
+int setVectorLanes(int lanes);
+
 // Which stage the triangle calls use (tests and benchmarks compare the two).
 enum class RasterPath { fast, reference };
 void setRasterPath(RasterPath path);
