@@ -171,6 +171,14 @@ const FastConfig& currentConfig() {
 #define AVX2 __attribute__((target("avx2,fma")))
 #define INLINE inline __attribute__((always_inline))
 
+// The covered pixels of a row are one run: from the lowest set bit to the highest.
+inline void storeSpan(const TriangleSetup& s, unsigned bits, std::int16_t* span) {
+    const int x0 = bits ? __builtin_ctz(bits) : 0;
+    const int x1 = bits ? 32 - __builtin_clz(bits) : 0;
+    span[0] = std::int16_t(s.minX + x0);
+    span[1] = std::int16_t(s.minX + x1);
+}
+
 // Row after row, the covered pixels among the first 8 * Halves of the bounds: e holds the edge
 // values at those pixels of the first row and moves down by step; bounds marks the lanes
 // within the bounds.
@@ -190,11 +198,7 @@ AVX2 INLINE void narrowRows(const TriangleSetup& s, __m256i e[3][2], const __m25
             }
         unsigned bits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[0])));
         if (Halves == 2) bits |= unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[1]))) << 8;
-        // The covered pixels are one run: from the lowest set bit to the highest.
-        const int x0 = bits ? __builtin_ctz(bits) : 0;
-        const int x1 = bits ? 32 - __builtin_clz(bits) : 0;
-        span[r][0] = std::int16_t(s.minX + x0);
-        span[r][1] = std::int16_t(s.minX + x1);
+        storeSpan(s, bits, span[r]);
     }
 }
 
@@ -217,13 +221,17 @@ int setVectorLanes(int lanes) {
     return lanesInUse;
 }
 
-AVX2 bool narrowSpansVector(const TriangleSetup& s, std::int16_t (*span)[2]) {
+namespace {
+
+// A narrow triangle's edges at the first pixel of its bounds, their steps along x and y and
+// their limits, as 32-bit values; false where they do not fit (see below).
+struct NarrowEdges {
+    int first[3], ex[3], ey[3], limit[3];
+};
+bool narrowEdges(const TriangleSetup& s, NarrowEdges* out) {
     const int width = s.maxX - s.minX, height = s.maxY - s.minY;
     if (width <= 0 || width > kNarrowWidth || height <= 0 || height > kHeight) return false;
     const std::int64_t dx = s.minX - s.xRef, dy = s.minY - s.yRef;
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i e[3][2], step[3], limit[3];
-#pragma GCC unroll 3
     for (int i = 0; i < 3; ++i) {
         const Edge& g = s.edge[i];
         const std::int64_t first = g.e0 + g.ex * dx + g.ey * dy;
@@ -235,12 +243,28 @@ AVX2 bool narrowSpansVector(const TriangleSetup& s, std::int16_t (*span)[2]) {
                                    (g.ey < 0 ? -g.ey : g.ey) * (height - 1);
         if (reach >= (std::int64_t(1) << 31) - 2) return false;
         const auto low = [](std::int64_t v) { return int(std::uint32_t(std::uint64_t(v))); };
-        e[i][0] = _mm256_add_epi32(_mm256_set1_epi32(low(first)),
-                                   _mm256_mullo_epi32(_mm256_set1_epi32(low(g.ex)), lanes));
-        e[i][1] = _mm256_add_epi32(e[i][0], _mm256_set1_epi32(low(g.ex * 8)));
-        step[i] = _mm256_set1_epi32(low(g.ey));
+        out->first[i] = low(first);
+        out->ex[i] = low(g.ex);
+        out->ey[i] = low(g.ey);
         // Inside where E >= bias, that is E > bias - 1.
-        limit[i] = _mm256_set1_epi32(int(g.bias) - 1);
+        out->limit[i] = int(g.bias) - 1;
+    }
+    return true;
+}
+
+AVX2 bool narrowSpans8(const TriangleSetup& s, std::int16_t (*span)[2]) {
+    NarrowEdges n;
+    if (!narrowEdges(s, &n)) return false;
+    const int width = s.maxX - s.minX;
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i e[3][2], step[3], limit[3];
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        e[i][0] = _mm256_add_epi32(_mm256_set1_epi32(n.first[i]),
+                                   _mm256_mullo_epi32(_mm256_set1_epi32(n.ex[i]), lanes));
+        e[i][1] = _mm256_add_epi32(e[i][0], _mm256_set1_epi32(int(unsigned(n.ex[i]) * 8u)));
+        step[i] = _mm256_set1_epi32(n.ey[i]);
+        limit[i] = _mm256_set1_epi32(n.limit[i]);
     }
     const __m256i w = _mm256_set1_epi32(width);
     const __m256i bounds[2] = {
@@ -251,6 +275,41 @@ AVX2 bool narrowSpansVector(const TriangleSetup& s, std::int16_t (*span)[2]) {
     else
         narrowRows<2>(s, e, step, limit, bounds, span);
     return true;
+}
+
+// The same with sixteen lanes: one vector covers the widest narrow triangle.
+__attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl"))) bool narrowSpans16(
+    const TriangleSetup& s, std::int16_t (*span)[2]) {
+    static_assert(kNarrowWidth <= 16);
+    NarrowEdges n;
+    if (!narrowEdges(s, &n)) return false;
+    const int width = s.maxX - s.minX, height = s.maxY - s.minY;
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m512i e[3], step[3], limit[3];
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        e[i] = _mm512_add_epi32(_mm512_set1_epi32(n.first[i]),
+                                _mm512_mullo_epi32(_mm512_set1_epi32(n.ex[i]), lanes));
+        step[i] = _mm512_set1_epi32(n.ey[i]);
+        limit[i] = _mm512_set1_epi32(n.limit[i]);
+    }
+    const __mmask16 bounds = __mmask16((1u << width) - 1u);
+    for (int r = 0; r < height; ++r) {
+        __mmask16 in = bounds;
+#pragma GCC unroll 3
+        for (int i = 0; i < 3; ++i) {
+            in = _mm512_mask_cmpgt_epi32_mask(in, e[i], limit[i]);
+            e[i] = _mm512_add_epi32(e[i], step[i]);
+        }
+        storeSpan(s, in, span[r]);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool narrowSpansVector(const TriangleSetup& s, std::int16_t (*span)[2]) {
+    return vectorLanes() == 16 ? narrowSpans16(s, span) : narrowSpans8(s, span);
 }
 
 namespace {
@@ -422,9 +481,10 @@ constexpr int kUrgentArea = 1024;
 // Shades the triangle's spans, sharing its rows with the second thread where there is one: the
 // odd bands go to that thread, the even ones are shaded here. A triangle within one band is
 // shaded whole by that band's thread.
-void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su, TriangleConsts tc) {
+void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su,
+               const TriangleConsts& consts) {
     if (!bandsOn()) {
-        kernel(k, su, tc);
+        kernel(k, su, consts);
         return;
     }
     const unsigned mine = callerBands();
@@ -433,7 +493,7 @@ void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su, Tria
     unsigned reached = 0;
     for (int b = first; b <= last && reached != kAllBands; ++b) reached |= 1u << (b & 7);
     if (reached & ~mine) {
-        QueuedTriangle q{kernel, &k, su, tc};
+        QueuedTriangle q{kernel, &k, su, consts};
         q.consts.bands = (reached & mine) ? ~mine & kAllBands : kAllBands;
         // A triangle with many pixels goes over at once, so the second thread starts on it
         // while this one shades its own share; small ones go over in batches.
@@ -441,6 +501,7 @@ void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su, Tria
         configTicket[currentPlace] = queueBandJob(runQueuedTriangle, &q, sizeof q, urgent);
     }
     if (reached & mine) {
+        TriangleConsts tc = consts;
         tc.bands = (reached & ~mine) ? mine : kAllBands;
         kernel(k, su, tc);
     }
