@@ -14,8 +14,9 @@
 
 namespace {
 
-constexpr int kPathFast = 0;
+constexpr int kPathFast = 0;  // the widest kernels (or those TARNOVEL_VECTOR_LANES asks for)
 constexpr int kPathReference = 1;
+constexpr int kPathFastEightLanes = 2;  // the eight-lane kernels
 
 std::vector<std::uint16_t> textureTexels;
 
@@ -41,8 +42,10 @@ void downloadTexture() {
 void setShowState(int path, int threads = 1) {
     grGlideInit();
     grExtSetDrawingThreads(threads);
-    glide::setRasterPath(path == kPathFast ? glide::RasterPath::fast
-                                           : glide::RasterPath::reference);
+    static const int chosenLanes = glide::vectorLanes();
+    glide::setVectorLanes(path == kPathFastEightLanes ? 8 : chosenLanes);
+    glide::setRasterPath(path == kPathReference ? glide::RasterPath::reference
+                                                : glide::RasterPath::fast);
     grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_LOCAL,
                    GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
     grTexFilterMode(GR_TMU0, GR_TEXTUREFILTER_BILINEAR, GR_TEXTUREFILTER_BILINEAR);
@@ -107,6 +110,8 @@ void BM_FullScreenTexturedQuad(benchmark::State& state, int path, int threads) {
 }
 BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, fast, kPathFast, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, reference, kPathReference, 1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, fast_eight_lanes, kPathFastEightLanes, 1)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_FullScreenTexturedQuad, fast_two_threads, kPathFast, 2)
     ->Unit(benchmark::kMillisecond)
@@ -189,6 +194,8 @@ BENCHMARK_CAPTURE(BM_Background, fast_straight, kPathFast, 0.0f, false)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Background, fast_turned, kPathFast, 30.0f, false)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Background, fast_turned_eight_lanes, kPathFastEightLanes, 30.0f, false)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Background, fast_turned_cleared, kPathFast, 30.0f, true)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Background, fast_turned_cleared_two_threads, kPathFast, 30.0f, true, 2)
@@ -226,6 +233,8 @@ void BM_LitTexturedMesh(benchmark::State& state, int path, int threads) {
 }
 BENCHMARK_CAPTURE(BM_LitTexturedMesh, fast, kPathFast, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LitTexturedMesh, reference, kPathReference, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LitTexturedMesh, fast_eight_lanes, kPathFastEightLanes, 1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LitTexturedMesh, fast_two_threads, kPathFast, 2)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
