@@ -35,6 +35,11 @@ int combineKind(const RenderState& rs) {
 
 namespace {
 
+// The configurations of the latest states, in turn: a new one is built in the next place, so
+// that the second drawing thread can still shade queued triangles with those before it. The
+// ticket of the last job queued with each tells when its place is free again.
+constexpr int kConfigs = 64;
+
 FastConfig configs[kConfigs];
 std::uint64_t configTicket[kConfigs] = {};
 int currentPlace = 0;
@@ -252,6 +257,8 @@ bool narrowEdges(const TriangleSetup& s, NarrowEdges* out) {
     return true;
 }
 
+}  // namespace
+
 AVX2 bool narrowSpans8(const TriangleSetup& s, std::int16_t (*span)[2]) {
     NarrowEdges n;
     if (!narrowEdges(s, &n)) return false;
@@ -304,12 +311,6 @@ __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl"))) bool narr
         storeSpan(s, in, span[r]);
     }
     return true;
-}
-
-}  // namespace
-
-bool narrowSpansVector(const TriangleSetup& s, std::int16_t (*span)[2]) {
-    return vectorLanes() == 16 ? narrowSpans16(s, span) : narrowSpans8(s, span);
 }
 
 namespace {
@@ -510,7 +511,8 @@ void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su,
 }  // namespace
 
 bool narrowSpans(const TriangleSetup& setup, std::int16_t (*span)[2]) {
-    return hasAvx2() && narrowSpansVector(setup, span);
+    if (!hasAvx2()) return false;
+    return vectorLanes() == 16 ? narrowSpans16(setup, span) : narrowSpans8(setup, span);
 }
 
 void shadeTriangleFast(const TriangleSetup& setup) {

@@ -110,14 +110,11 @@ struct TriangleConsts {
     unsigned bands = kAllBands;
 };
 
-// The configurations of the latest states, in turn: a new one is built in the next place, so
-// that the second drawing thread can still shade queued triangles with those before it. The
-// ticket of the last job queued with each tells when its place is free again.
-constexpr int kConfigs = 64;
-
-// The spans of a triangle at most kNarrowWidth pixels wide, row after row from minY, where the
-// processor has AVX2 (false: the triangle is too wide or too tall, or its edges too steep).
-bool narrowSpansVector(const TriangleSetup& setup, std::int16_t (*span)[2]);
+// The spans of a triangle at most kNarrowWidth pixels wide, row after row from minY, with eight
+// lanes (AVX2) or sixteen (AVX-512); false: the triangle is too wide or too tall, or its edges
+// too steep.
+bool narrowSpans8(const TriangleSetup& setup, std::int16_t (*span)[2]);
+bool narrowSpans16(const TriangleSetup& setup, std::int16_t (*span)[2]);
 
 // The kernels of one vector width for a state: eight lanes need AVX2 and the fused
 // multiply-add, sixteen lanes AVX-512 (foundation, byte and word, doubleword and quadword, and
