@@ -686,6 +686,18 @@ TEST(RasterPaths, RowsOfEveryLengthMatchTheReferenceAtEveryWidth) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// A requested kernel width is held to the widths there are and to what the processor has.
+TEST(RasterPaths, TheKernelWidthIsHeldToWhatTheProcessorHas) {
+    const int before = glide::vectorLanes();
+    const int widest = glide::widestVectorLanes();
+    EXPECT_TRUE(widest == 0 || widest == 8 || widest == 16) << widest;
+    EXPECT_EQ(glide::setVectorLanes(4), std::min(8, widest));
+    EXPECT_EQ(glide::vectorLanes(), std::min(8, widest));
+    EXPECT_EQ(glide::setVectorLanes(64), widest);
+    EXPECT_EQ(glide::vectorLanes(), widest);
+    glide::setVectorLanes(before);
+}
+
 // Vertices snap to the nearest sixteenth of a pixel, halves to even: a triangle set up from
 // coordinates halfway between two sixteenths is the one set up from the even neighbour.
 TEST(RasterPaths, VerticesSnapToTheNearestSixteenthHalvesToEven) {

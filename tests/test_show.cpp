@@ -186,6 +186,19 @@ TEST(WholeShow, TimeLimitStopsTheShowWithStatistics) {
     fs::remove_all(dir);
 }
 
+// A kernel width the rasterizer does not have is named on the console, and the show goes on
+// with the widest the processor has.
+TEST(WholeShow, AnUnknownKernelWidthIsNamedAndTheShowGoesOn) {
+    const fs::path dir = makeTempDir("lanes");
+    const CommandResult r =
+        runCommand("TARNOVEL_VECTOR_LANES=12 '" + recorder + "' --assets '" + assets +
+                   "' --max-seconds 2 --stats '" + (dir / "s.json").string() + "'");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_NE(r.err.find("TARNOVEL_VECTOR_LANES is \"12\"; it can be 8 or 16"), std::string::npos)
+        << r.err;
+    fs::remove_all(dir);
+}
+
 TEST(WholeShow, BadOptionsAreRefusedWithUsage) {
     for (const char* args :
          {"--every 5", "--keys 12:", "--keys x:s", "--bogus", "--max-seconds -1"}) {

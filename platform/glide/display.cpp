@@ -5,6 +5,7 @@
 #include "glide_internal.h"
 #include "glideext.h"
 #include "host.h"
+#include "raster.h"
 
 namespace glide {
 
@@ -76,6 +77,8 @@ using glide::board;
 
 void grGlideInit(void) {
     glide::ensureBuffers();
+    // The kernel width is chosen now, so that a bad TARNOVEL_VECTOR_LANES is named at once.
+    glide::vectorLanes();
     board.initialised = true;
 }
 
