@@ -571,7 +571,7 @@ TEST(RasterPaths, NarrowSpansEqualDividedSpans) {
         }
         glide::TriangleSetup setup;
         if (!glide::setupTriangle(a, b, c, rs, &setup)) continue;
-        std::int16_t span[glide::kHeight][2];
+        std::int16_t span[glide::kNarrowSpanRows][2];
         if (!glide::narrowSpans(setup, span)) {
             // Only for want of width or of 32 bits.
             if (setup.maxX - setup.minX <= glide::kNarrowWidth) ++declined;
@@ -638,6 +638,54 @@ TEST(RasterPaths, SmallTrianglesAtTheBufferEdgesMatchTheReference) {
         });
         EXPECT_EQ(result, "") << "state " << state;
     }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
+// On one drawing thread the narrow triangles of the states that pick each pixel's level wait to
+// be shaded together. Tiny triangles heaped on one spot, facing both ways at random depths, keep
+// covering pixels that waiting ones cover too; a large triangle, a read of the picture and a new
+// texture come between them. The pictures, midway and at the end, must be the reference's.
+TEST(RasterPaths, GatheredSmallTrianglesMatchTheReference) {
+    const int threads = grExtDrawingThreads();
+    grExtSetDrawingThreads(1);
+    for (int state : {kSurface, kSurfaceNoAlpha, kHighlight}) {
+        setShowState(ShowState(state));
+        grCullMode(GR_CULL_DISABLE);
+        std::vector<std::uint16_t> midway[2];
+        int pass = 0;
+        const std::string result = comparePaths([state, &midway, &pass] {
+            ShowDraws first(50), draws(200 + unsigned(state));
+            first.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+            for (int i = 0; i < 3000; ++i) {
+                const float cx = 300 + draws.uniform(0, 12), cy = 200 + draws.uniform(0, 12);
+                const float size = draws.uniform(0.5f, 6.0f);
+                GrVertex v[3];
+                for (auto& p : v)
+                    p = draws.corner(cx + draws.uniform(-size, size),
+                                     cy + draws.uniform(-size, size),
+                                     std::exp2(draws.uniform(-6, 0)), draws.uniform(-300, 600),
+                                     draws.uniform(-300, 600));
+                draws.light(v, i % 7);
+                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+                if (i == 1000) {
+                    GrVertex big[3] = {draws.corner(290, 190, 0.02f, 0, 0),
+                                       draws.corner(330, 195, 0.5f, 256, 0),
+                                       draws.corner(305, 225, 0.1f, 0, 256)};
+                    guDrawTriangleWithClip(&big[0], &big[1], &big[2]);
+                }
+                if (i == 2000) {
+                    midway[pass].resize(std::size_t(glide::kWidth) * glide::kHeight);
+                    grLfbReadRegion(GR_BUFFER_BACKBUFFER, 0, 0, glide::kWidth, glide::kHeight,
+                                    glide::kWidth * 2, midway[pass].data());
+                }
+                if (i == 2500) draws.texture(GR_LOD_4, GR_LOD_64, GR_ASPECT_2x1, true, false);
+            }
+            ++pass;
+        });
+        EXPECT_EQ(result, "") << "state " << state;
+        EXPECT_TRUE(midway[0] == midway[1]) << "state " << state;
+    }
+    grExtSetDrawingThreads(threads);
     glide::setRasterPath(glide::RasterPath::fast);
 }
 

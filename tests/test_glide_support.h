@@ -52,6 +52,8 @@ inline void fillBack(std::uint16_t value) {
 // Plain state: iterated colour passed through, no texture use, no depth, no culling, replace.
 inline void resetBoard() {
     glide::ensureBuffers();
+    // Nothing drawn before may still be on its way to the buffers cleared below.
+    glide::finishDrawing();
     // A fresh state keeps counting serials, so no cached per-draw setup outlives it.
     const std::uint64_t serial = glide::board.state.serial;
     glide::board.state = glide::RenderState{};

@@ -149,9 +149,12 @@ constexpr int kNarrowWidth = 16;
 // The spans of a narrow triangle, computed without division: its edge functions are evaluated
 // at the row's pixels, sixteen at a time with AVX2, and a row's covered pixels are those where
 // all three edges pass (one run: the triangle is convex). span[i] receives [x0, x1) of row
-// setup.minY + i, empty as x0 >= x1; they are the spans of rowSpan. False, with nothing written,
+// setup.minY + i, empty as x0 >= x1; they are the spans of rowSpan. Rows are worked out four at
+// a time, so up to three rows past the last may be written as well: `span` has room for the
+// triangle's rows and three more (kNarrowSpanRows for any triangle). False, with nothing written,
 // when the triangle is wider than kNarrowWidth, the processor has no AVX2, or an edge's values
 // within the bounds do not all fit 32 bits.
+constexpr int kNarrowSpanRows = kHeight + 3;
 bool narrowSpans(const TriangleSetup& setup, std::int16_t (*span)[2]);
 
 // --- textures ---------------------------------------------------------------------------------

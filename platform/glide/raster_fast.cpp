@@ -158,6 +158,9 @@ void buildConfig(FastConfig& k) {
 
 const FastConfig& currentConfig() {
     if (configSerial != board.state.serial || configTextureSerial != board.textureSerial) {
+        // Gathered triangles are shaded with the configuration they were drawn with, whose
+        // place may be taken below.
+        if (gatheredRuns) shadeGatheredNow();
         // With no work queued, no triangle still needs the current configuration, and its
         // place, already in the cache, is reused.
         const int place = bandJobsQueued ? (currentPlace + 1) % kConfigs : currentPlace;
@@ -176,38 +179,53 @@ const FastConfig& currentConfig() {
 #define AVX2 __attribute__((target("avx2,fma")))
 #define INLINE inline __attribute__((always_inline))
 
-// The covered pixels of a row are one run: from the lowest set bit to the highest.
+// The covered pixels of a row are one run: from the lowest set bit to the highest. An empty row
+// gives [0, 0) (the bit scans are taken on a value with a bit set either way, so no branch:
+// whether a row is empty changes unpredictably from row to row).
 inline void storeSpan(const TriangleSetup& s, unsigned bits, std::int16_t* span) {
-    const int x0 = bits ? __builtin_ctz(bits) : 0;
-    const int x1 = bits ? 32 - __builtin_clz(bits) : 0;
+    const int x0 = __builtin_ctz(bits | 0x10000u) & 15;
+    const int x1 = 32 - __builtin_clz(bits | 1u);
+    const int empty = -int(bits == 0);
     span[0] = std::int16_t(s.minX + x0);
-    span[1] = std::int16_t(s.minX + x1);
+    span[1] = std::int16_t(s.minX + (x1 & ~empty));
 }
 
-// Row after row, the covered pixels among the first 8 * Halves of the bounds: e holds the edge
-// values at those pixels of the first row and moves down by step; bounds marks the lanes
-// within the bounds.
+// Row after row in blocks of four, the covered pixels among the first 8 * Halves of the bounds:
+// e holds the edge values at those pixels of the first row and moves down by step; bounds marks
+// the lanes within the bounds. A triangle's few rows then take one or two turns of the loop,
+// whose end the processor predicts.
 template <int Halves>
 AVX2 INLINE void narrowRows(const TriangleSetup& s, __m256i e[3][2], const __m256i step[3],
                             const __m256i limit[3], const __m256i bounds[2],
                             std::int16_t (*span)[2]) {
     const int height = s.maxY - s.minY;
-    for (int r = 0; r < height; ++r) {
-        __m256i in[2] = {bounds[0], bounds[1]};
+    for (int r = 0; r < height; r += 4) {
+#pragma GCC unroll 4
+        for (int q = 0; q < 4; ++q) {
+            __m256i in[2] = {bounds[0], bounds[1]};
 #pragma GCC unroll 3
-        for (int i = 0; i < 3; ++i)
+            for (int i = 0; i < 3; ++i)
 #pragma GCC unroll 2
-            for (int h = 0; h < Halves; ++h) {
-                in[h] = _mm256_and_si256(in[h], _mm256_cmpgt_epi32(e[i][h], limit[i]));
-                e[i][h] = _mm256_add_epi32(e[i][h], step[i]);
-            }
-        unsigned bits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[0])));
-        if (Halves == 2) bits |= unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[1]))) << 8;
-        storeSpan(s, bits, span[r]);
+                for (int h = 0; h < Halves; ++h) {
+                    in[h] = _mm256_and_si256(in[h], _mm256_cmpgt_epi32(e[i][h], limit[i]));
+                    e[i][h] = _mm256_add_epi32(e[i][h], step[i]);
+                }
+            unsigned bits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[0])));
+            if (Halves == 2) bits |= unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[1]))) << 8;
+            storeSpan(s, bits, span[r + q]);
+        }
     }
 }
 
 }  // namespace
+
+void (*gatheredRuns)() = nullptr;
+
+void shadeGatheredNow() {
+    void (*const shade)() = gatheredRuns;
+    gatheredRuns = nullptr;
+    if (shade) shade();
+}
 
 int widestVectorLanes() {
     return hasAvx512() ? 16 : hasAvx2() ? 8 : 0;
@@ -301,14 +319,17 @@ __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl"))) bool narr
         limit[i] = _mm512_set1_epi32(n.limit[i]);
     }
     const __mmask16 bounds = __mmask16((1u << width) - 1u);
-    for (int r = 0; r < height; ++r) {
-        __mmask16 in = bounds;
+    for (int r = 0; r < height; r += 4) {
+#pragma GCC unroll 4
+        for (int q = 0; q < 4; ++q) {
+            __mmask16 in = bounds;
 #pragma GCC unroll 3
-        for (int i = 0; i < 3; ++i) {
-            in = _mm512_mask_cmpgt_epi32_mask(in, e[i], limit[i]);
-            e[i] = _mm512_add_epi32(e[i], step[i]);
+            for (int i = 0; i < 3; ++i) {
+                in = _mm512_mask_cmpgt_epi32_mask(in, e[i], limit[i]);
+                e[i] = _mm512_add_epi32(e[i], step[i]);
+            }
+            storeSpan(s, in, span[r + q]);
         }
-        storeSpan(s, in, span[r]);
     }
     return true;
 }
@@ -484,6 +505,8 @@ constexpr int kUrgentArea = 1024;
 // shaded whole by that band's thread.
 void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su,
                const TriangleConsts& consts) {
+    // Triangles gathered before this one are shaded first.
+    if (gatheredRuns) shadeGatheredNow();
     if (!bandsOn()) {
         kernel(k, su, consts);
         return;
@@ -547,6 +570,10 @@ void shadeTriangleFast(const TriangleSetup& setup) {
         return;
     }
     if (!fixedLevel) {
+        // Narrow triangles wait to be shaded together with others (one thread only: with two,
+        // each triangle's rows are shared out instead). The state's own kernels serve a
+        // triangle with no alpha as well: adding a zero changes no pixel.
+        if (k.kernels->gather && !bandsOn() && k.kernels->gather(k, setup, tc)) return;
         drawSpans(kernels.perPixelLevel, k, setup, tc);
         return;
     }

@@ -57,6 +57,9 @@ struct KernelSet {
     // `fixedLevel[1]` and `flatInRange` for triangles drawn in a pending clear's place, where
     // every pixel passes the depth test (null: this state is never drawn so).
     Kernel overwrite[2] = {nullptr, nullptr};
+    // Queues a narrow triangle of the per-pixel-level kernel to be shaded with others of this
+    // state (false: not queued, to be drawn at once); null: never.
+    bool (*gather)(const FastConfig&, const TriangleSetup&, const TriangleConsts&) = nullptr;
 };
 
 struct FastConfig {
