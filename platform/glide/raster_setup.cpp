@@ -95,6 +95,7 @@ static_assert(offsetof(GrVertex, tmuvtx) == offsetof(GrVertex, oow) + 4 &&
               offsetof(GrTmuVertex, sow) == 0 && offsetof(GrTmuVertex, tow) == 4 &&
               sizeof(GrTmuVertex) >= 12);
 static_assert(sizeof(Plane) == 12 &&
+              offsetof(TriangleSetup, w) == offsetof(TriangleSetup, r) + 48 &&
               offsetof(TriangleSetup, g) == offsetof(TriangleSetup, r) + 12 &&
               offsetof(TriangleSetup, b) == offsetof(TriangleSetup, r) + 24 &&
               offsetof(TriangleSetup, a) == offsetof(TriangleSetup, r) + 36 &&
@@ -156,6 +157,52 @@ AVX2 void buildPlanesVector(const PlaneBuilder& p, const GrVertex& a, const GrVe
                firstThreeAnd(&c.oow, &c.ooz), &out->w.c0);
 }
 
+bool hasAvx512() {
+    static const bool available =
+        hasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    return available;
+}
+
+#define AVX512 __attribute__((target("avx2,avx512f,avx512dq")))
+
+// A vertex's eight attributes in the planes' order: red, green, blue, alpha, 1/w, s/w, t/w,
+// ooz.
+AVX512 inline __m256 eightAttributes(const GrVertex& v) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(firstThreeAnd(&v.r, &v.a)),
+                                firstThreeAnd(&v.oow, &v.ooz), 1);
+}
+
+// All eight planes side by side in the eight double lanes of one vector, each lane the scalar
+// builder's operations in its order, as fourPlanes does for four.
+AVX512 void buildPlanes512(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
+                           const GrVertex& c, TriangleSetup* out) {
+    const __m512d va = _mm512_maskz_cvtps_pd(0xFF, eightAttributes(a));
+    const __m512d vb = _mm512_maskz_cvtps_pd(0xFF, eightAttributes(b));
+    const __m512d vc = _mm512_maskz_cvtps_pd(0xFF, eightAttributes(c));
+    const __m512d ba = _mm512_sub_pd(vb, va), ca = _mm512_sub_pd(vc, va);
+    const __m512d area = _mm512_set1_pd(p.area);
+    const __m512d dx = _mm512_div_pd(_mm512_sub_pd(_mm512_mul_pd(ba, _mm512_set1_pd(p.yc - p.ya)),
+                                                   _mm512_mul_pd(ca, _mm512_set1_pd(p.yb - p.ya))),
+                                     area);
+    const __m512d dy = _mm512_div_pd(_mm512_sub_pd(_mm512_mul_pd(ca, _mm512_set1_pd(p.xb - p.xa)),
+                                                   _mm512_mul_pd(ba, _mm512_set1_pd(p.xc - p.xa))),
+                                     area);
+    const __m512d c0 =
+        _mm512_add_pd(_mm512_add_pd(va, _mm512_mul_pd(dx, _mm512_set1_pd(p.xRefCentre - p.xa))),
+                      _mm512_mul_pd(dy, _mm512_set1_pd(p.yRefCentre - p.ya)));
+    // c0 of the eight planes in lanes 0..7 and dx in 8..15 of one vector, dy in another; the
+    // planes are stored as (c0, dx, dy) each, one after the other from red.
+    const __m512 kx = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_maskz_cvtpd_ps(0xFF, c0)),
+                                         _mm512_maskz_cvtpd_ps(0xFF, dx), 1);
+    const __m512 y = _mm512_castps256_ps512(_mm512_maskz_cvtpd_ps(0xFF, dy));
+    const __m512 first = _mm512_permutex2var_ps(
+        kx, _mm512_setr_epi32(0, 8, 16, 1, 9, 17, 2, 10, 18, 3, 11, 19, 4, 12, 20, 5), y);
+    const __m512 rest = _mm512_permutex2var_ps(
+        kx, _mm512_setr_epi32(13, 21, 6, 14, 22, 7, 15, 23, 0, 0, 0, 0, 0, 0, 0, 0), y);
+    _mm512_storeu_ps(&out->r.c0, first);
+    _mm512_mask_storeu_ps(&out->r.c0 + 16, 0xFF, rest);
+}
+
 void buildPlanesScalar(const PlaneBuilder& plane, const GrVertex& a, const GrVertex& b,
                        const GrVertex& c, TriangleSetup* out) {
     out->r = plane(a.r, b.r, c.r);
@@ -214,7 +261,9 @@ bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, cons
     PlaneBuilder plane{double(sa.x) / 16.0,   double(sa.y) / 16.0, double(sb.x) / 16.0,
                        double(sb.y) / 16.0,   double(sc.x) / 16.0, double(sc.y) / 16.0,
                        double(area2) / 256.0, out->xRef + 0.5,     out->yRef + 0.5};
-    if (hasAvx2())
+    if (hasAvx512())
+        buildPlanes512(plane, a, b, c, out);
+    else if (hasAvx2())
         buildPlanesVector(plane, a, b, c, out);
     else
         buildPlanesScalar(plane, a, b, c, out);
