@@ -128,15 +128,15 @@ void waitForBandJob(std::uint64_t ticket);
 void waitForBandJobs();
 // Set by queueBandJob, cleared by waitForBandJobs: there may be queued work unfinished.
 extern bool bandJobsQueued;
-// Small triangles gathered to be shaded together: the function that shades what waits of them
-// and clears their marks, null when nothing is left to do (raster_kernels.inc).
-extern void (*gatheredTriangles)();
+// Small triangles gathered to be shaded together: the function that shades them, null when
+// none wait (raster_kernels.inc).
+extern void (*gatheredRuns)();
 // Shades the gathered triangles.
 void shadeGatheredNow();
 // Returns once every triangle drawn so far is shaded: the gathered ones, and every job queued
 // for the second thread.
 inline void finishDrawing() {
-    if (gatheredTriangles) shadeGatheredNow();
+    if (gatheredRuns) shadeGatheredNow();
     if (bandJobsQueued) waitForBandJobs();
 }
 // The bands, one bit for each of a turn of eight, that the calling thread shades itself; the

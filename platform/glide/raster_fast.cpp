@@ -160,7 +160,7 @@ const FastConfig& currentConfig() {
     if (configSerial != board.state.serial || configTextureSerial != board.textureSerial) {
         // Gathered triangles are shaded with the configuration they were drawn with, whose
         // place may be taken below.
-        if (gatheredTriangles) shadeGatheredNow();
+        if (gatheredRuns) shadeGatheredNow();
         // With no work queued, no triangle still needs the current configuration, and its
         // place, already in the cache, is reused.
         const int place = bandJobsQueued ? (currentPlace + 1) % kConfigs : currentPlace;
@@ -219,11 +219,11 @@ AVX2 INLINE void narrowRows(const TriangleSetup& s, __m256i e[3][2], const __m25
 
 }  // namespace
 
-void (*gatheredTriangles)() = nullptr;
+void (*gatheredRuns)() = nullptr;
 
 void shadeGatheredNow() {
-    void (*const shade)() = gatheredTriangles;
-    gatheredTriangles = nullptr;
+    void (*const shade)() = gatheredRuns;
+    gatheredRuns = nullptr;
     if (shade) shade();
 }
 
@@ -506,7 +506,7 @@ constexpr int kUrgentArea = 1024;
 void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su,
                const TriangleConsts& consts) {
     // Triangles gathered before this one are shaded first.
-    if (gatheredTriangles) shadeGatheredNow();
+    if (gatheredRuns) shadeGatheredNow();
     if (!bandsOn()) {
         kernel(k, su, consts);
         return;

@@ -113,14 +113,6 @@ struct TriangleConsts {
     unsigned bands = kAllBands;
 };
 
-// Lanes lo .. hi - 1 (the bits set in `mask`) of a group of gathered pixels: pixels of one row,
-// lane l's element first + l of the buffers (raster_kernels.inc).
-struct LaneRun {
-    std::int32_t first;
-    std::uint8_t lo, hi;
-    std::uint16_t mask;
-};
-
 // The spans of a triangle at most kNarrowWidth pixels wide, row after row from minY, with eight
 // lanes (AVX2) or sixteen (AVX-512); false: the triangle is too wide or too tall, or its edges
 // too steep.
