@@ -689,6 +689,54 @@ TEST(RasterPaths, GatheredSmallTrianglesMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// Gathered triangles against the buffers' edges, where a row's runs are placed back from the
+// row's end and the eight-lane kernels read and write whole runs: tiny triangles in the four
+// corners and along the four edges, over buffers of random content, at each kernel width the
+// processor has.
+TEST(RasterPaths, GatheredTrianglesAtTheBufferEdgesMatchTheReference) {
+    const int threads = grExtDrawingThreads();
+    const int before = glide::vectorLanes();
+    grExtSetDrawingThreads(1);
+    std::vector<int> widths = {8};
+    if (glide::widestVectorLanes() == 16) widths.push_back(16);
+    for (int lanes : widths) {
+        ASSERT_EQ(glide::setVectorLanes(lanes), lanes);
+        setShowState(kSurface);
+        grCullMode(GR_CULL_DISABLE);
+        ShowDraws setup(71);
+        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+        std::mt19937 fill(12);
+        for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
+        // Stored depths in the range of the triangles' (1/w from 1/2 to 1), so that about half the
+        // pixels pass.
+        for (auto& d : glide::board.depth) d = std::uint16_t(fill() & 0x0FFFu);
+        const std::string result = comparePaths([] {
+            ShowDraws draws(303);
+            const float w = float(glide::kWidth), h = float(glide::kHeight);
+            const float spots[8][2] = {{0, 0},     {w, 0},     {0, h},     {w, h},
+                                       {w / 2, 0}, {w / 2, h}, {0, h / 2}, {w, h / 2}};
+            for (int i = 0; i < 4000; ++i) {
+                const float* spot = spots[i % 8];
+                const float cx = spot[0] + draws.uniform(-10, 10);
+                const float cy = spot[1] + draws.uniform(-10, 10);
+                const float size = draws.uniform(0.5f, 5.0f);
+                GrVertex v[3];
+                for (auto& p : v)
+                    p = draws.corner(cx + draws.uniform(-size, size),
+                                     cy + draws.uniform(-size, size),
+                                     std::exp2(draws.uniform(-1, 0)), draws.uniform(-300, 600),
+                                     draws.uniform(-300, 600));
+                draws.light(v, i % 7);
+                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+            }
+        });
+        EXPECT_EQ(result, "") << lanes << " lanes";
+    }
+    glide::setVectorLanes(before);
+    grExtSetDrawingThreads(threads);
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
 // A row is shaded in whole groups of lanes, and its last pixels go through runs of four (with
 // texels) or one masked group (without). Rows of every length up to three groups of the widest
 // kernels, starting at every phase and ending at the buffer's right edge, with each kernel
