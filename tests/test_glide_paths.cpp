@@ -641,6 +641,18 @@ TEST(RasterPaths, SmallTrianglesAtTheBufferEdgesMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// A lit triangle with corners within `size` of (cx, cy), 1/w from 2^lowest to 1 and random
+// texture coordinates, drawn through the clipping entry point.
+void drawTinyTriangle(ShowDraws& draws, float cx, float cy, float size, float lowest, int light) {
+    GrVertex v[3];
+    for (auto& p : v)
+        p = draws.corner(cx + draws.uniform(-size, size), cy + draws.uniform(-size, size),
+                         std::exp2(draws.uniform(lowest, 0)), draws.uniform(-300, 600),
+                         draws.uniform(-300, 600));
+    draws.light(v, light);
+    guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+}
+
 // On one drawing thread the narrow triangles of the states that pick each pixel's level wait to
 // be shaded together. Tiny triangles heaped on one spot, facing both ways at random depths, keep
 // covering pixels that waiting ones cover too; a large triangle, a read of the picture and a new
@@ -658,15 +670,7 @@ TEST(RasterPaths, GatheredSmallTrianglesMatchTheReference) {
             first.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
             for (int i = 0; i < 3000; ++i) {
                 const float cx = 300 + draws.uniform(0, 12), cy = 200 + draws.uniform(0, 12);
-                const float size = draws.uniform(0.5f, 6.0f);
-                GrVertex v[3];
-                for (auto& p : v)
-                    p = draws.corner(cx + draws.uniform(-size, size),
-                                     cy + draws.uniform(-size, size),
-                                     std::exp2(draws.uniform(-6, 0)), draws.uniform(-300, 600),
-                                     draws.uniform(-300, 600));
-                draws.light(v, i % 7);
-                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+                drawTinyTriangle(draws, cx, cy, draws.uniform(0.5f, 6.0f), -6, i % 7);
                 if (i == 1000) {
                     GrVertex big[3] = {draws.corner(290, 190, 0.02f, 0, 0),
                                        draws.corner(330, 195, 0.5f, 256, 0),
@@ -719,15 +723,7 @@ TEST(RasterPaths, GatheredTrianglesAtTheBufferEdgesMatchTheReference) {
                 const float* spot = spots[i % 8];
                 const float cx = spot[0] + draws.uniform(-10, 10);
                 const float cy = spot[1] + draws.uniform(-10, 10);
-                const float size = draws.uniform(0.5f, 5.0f);
-                GrVertex v[3];
-                for (auto& p : v)
-                    p = draws.corner(cx + draws.uniform(-size, size),
-                                     cy + draws.uniform(-size, size),
-                                     std::exp2(draws.uniform(-1, 0)), draws.uniform(-300, 600),
-                                     draws.uniform(-300, 600));
-                draws.light(v, i % 7);
-                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+                drawTinyTriangle(draws, cx, cy, draws.uniform(0.5f, 5.0f), -1, i % 7);
             }
         });
         EXPECT_EQ(result, "") << lanes << " lanes";
