@@ -733,6 +733,45 @@ TEST(RasterPaths, GatheredTrianglesAtTheBufferEdgesMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// Gathered runs of neighbouring triangles in one row: each triangle covers two pixels of row
+// 200, so each row's run of four reaches into the next triangle's pixels. Runs that share a
+// place without sharing a pixel may be shaded in one group, and neither may undo the other's
+// pixels. Over buffers of random content, at each kernel width the processor has.
+TEST(RasterPaths, GatheredRunsOfNeighbouringTrianglesKeepEachOthersPixels) {
+    const int threads = grExtDrawingThreads();
+    const int before = glide::vectorLanes();
+    grExtSetDrawingThreads(1);
+    std::vector<int> widths = {8};
+    if (glide::widestVectorLanes() == 16) widths.push_back(16);
+    for (int lanes : widths) {
+        ASSERT_EQ(glide::setVectorLanes(lanes), lanes);
+        setShowState(kSurface);
+        grCullMode(GR_CULL_DISABLE);
+        ShowDraws setup(72);
+        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+        std::mt19937 fill(13);
+        for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
+        for (auto& d : glide::board.depth) d = 0xFFFF;
+        const std::string result = comparePaths([] {
+            ShowDraws draws(304);
+            for (int i = 0; i < 40; ++i) {
+                // Pixels (x, 200) and (x + 1, 200) only: the row's centre line, y = 200.5,
+                // crosses the triangle from x + 0.45 to x + 1.6. A 1/w that varies makes the
+                // triangle pick each pixel's level, so that it is gathered.
+                const float x = 100.0f + 2.0f * float(i);
+                GrVertex v[3] = {draws.corner(x - 0.1f, 200.2f, 0.5f, 0, 0),
+                                 draws.corner(x + 2.2f, 200.2f, 0.6f, 64, 0),
+                                 draws.corner(x + 1.0f, 200.8f, 0.55f, 32, 64)};
+                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+            }
+        });
+        EXPECT_EQ(result, "") << lanes << " lanes";
+    }
+    glide::setVectorLanes(before);
+    grExtSetDrawingThreads(threads);
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
 // A row is shaded in whole groups of lanes, and its last pixels go through runs of four (with
 // texels) or one masked group (without). Rows of every length up to three groups of the widest
 // kernels, starting at every phase and ending at the buffer's right edge, with each kernel
