@@ -116,6 +116,7 @@ void buildConfig(FastConfig& k) {
             if (std::frexp(view.texScale, &exponent) != 0.5f) k.vector = false;
             k.texScale = view.texScale;
             k.texScale2 = view.texScale * view.texScale;
+            k.safeLimit = 4194304.0 / (1.001 * double(view.texScale));
             k.entries = view.decoded;
             for (int l = 0; l < 8; ++l) {
                 const TextureLevel& lv = view.level[std::min(l, view.levels - 1)];
@@ -380,24 +381,25 @@ bool samePlane(const Plane& p, const Plane& q) {
 // magnitude (with room for round-off), so that safe addressing gives the reference's texels
 // and weights. s/w and t/w are bounded over the triangle's bounds by their planes; 1/w at a
 // covered pixel is the plane's own value for a flat w, and otherwise at least the smallest
-// vertex 1/w less the round-off of the plane.
-bool safeCoordinates(const TriangleSetup& su, float texScale, bool flat, float invW) {
+// vertex 1/w less the round-off of the plane. `limit`: the configuration's safeLimit.
+bool safeCoordinates(const TriangleSetup& su, double limit, bool flat, float invW) {
     const double fx = double(su.maxX - su.xRef) + 8.0, fy = double(su.maxY - su.yRef);
     auto extent = [&](const Plane& p) {
         return std::fabs(double(p.c0)) + std::fabs(double(p.dy)) * fy +
                std::fabs(double(p.dx)) * fx;
     };
-    double inverse;  // at least 1/w at every covered pixel
+    // extent * (1/w) < limit, with 1/w bounded by `inverse` (flat) or by 1 / `lowest` (sloped),
+    // the second without a division: every triangle comes through here.
+    double bound;
     if (flat) {
-        inverse = std::fabs(double(invW));
+        bound = limit / std::fabs(double(invW));
     } else {
         const double lowest = double(su.minOow) - 1e-6 * extent(su.w);
         if (!(lowest > 0.0)) return false;
-        inverse = 1.0 / lowest;
+        bound = limit * lowest;
     }
-    const double limit = 4194304.0 / (1.001 * double(texScale));
     // NaN fails the comparisons as well.
-    return extent(su.s) * inverse < limit && extent(su.t) * inverse < limit;
+    return extent(su.s) < bound && extent(su.t) < bound;
 }
 
 // True when every iterated channel (red, green, blue, alpha) lies inside -1..256 at every
@@ -550,7 +552,7 @@ void shadeTriangleFast(const TriangleSetup& setup) {
         tc.invW = 1.0f / setup.w.c0;
         tc.depth = wDepth(setup.w.c0);
     }
-    tc.safe = k.texture && safeCoordinates(setup, k.texScale, flat, tc.invW);
+    tc.safe = k.texture && safeCoordinates(setup, k.safeLimit, flat, tc.invW);
     tc.grey = samePlane(setup.r, setup.g) && samePlane(setup.r, setup.b);
     // With no slope every pixel's alpha is c0 plus zeros, which iterates as c0 does.
     tc.flatAlpha = setup.a.dx == 0.0f && setup.a.dy == 0.0f;

@@ -75,6 +75,9 @@ struct FastConfig {
     bool clampS = false, clampT = false;
     int levels = 1;
     float texScale = 1, texScale2 = 1;
+    // The largest magnitude of s/w or t/w times 1/w that safe addressing takes (see
+    // safeCoordinates): 2^22 texels of the largest level, less a margin for round-off.
+    double safeLimit = 0;
     const std::uint64_t* entries = nullptr;  // the decoded copy's footprint entries
     // Per level: width mask, height mask, entries per row and the entry of texel (0, 0) in the
     // decoded copy. Levels 0..7 in the vectors, level 8 (the 1x1 level of a 256 texture) apart.
