@@ -693,11 +693,12 @@ TEST(RasterPaths, GatheredSmallTrianglesMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
-// Gathered triangles against the buffers' edges, where a row's runs are placed back from the
-// row's end and the eight-lane kernels read and write whole runs: tiny triangles in the four
-// corners and along the four edges, over buffers of random content, at each kernel width the
-// processor has.
-TEST(RasterPaths, GatheredTrianglesAtTheBufferEdgesMatchTheReference) {
+// Draws with `draw` on one drawing thread at each kernel width the processor has, in the
+// surface state with a mipmapped texture, over random colours and the depths that `depth` makes
+// from the random numbers, and expects the pictures of the reference.
+template <class Depth, class Draw>
+void expectGatheredMatchAtEachWidth(unsigned setupSeed, unsigned fillSeed, const Depth& depth,
+                                    const Draw& draw) {
     const int threads = grExtDrawingThreads();
     const int before = glide::vectorLanes();
     grExtSetDrawingThreads(1);
@@ -707,69 +708,59 @@ TEST(RasterPaths, GatheredTrianglesAtTheBufferEdgesMatchTheReference) {
         ASSERT_EQ(glide::setVectorLanes(lanes), lanes);
         setShowState(kSurface);
         grCullMode(GR_CULL_DISABLE);
-        ShowDraws setup(71);
+        ShowDraws setup(setupSeed);
         setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
-        std::mt19937 fill(12);
+        std::mt19937 fill(fillSeed);
         for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
-        // Stored depths in the range of the triangles' (1/w from 1/2 to 1), so that about half the
-        // pixels pass.
-        for (auto& d : glide::board.depth) d = std::uint16_t(fill() & 0x0FFFu);
-        const std::string result = comparePaths([] {
-            ShowDraws draws(303);
-            const float w = float(glide::kWidth), h = float(glide::kHeight);
-            const float spots[8][2] = {{0, 0},     {w, 0},     {0, h},     {w, h},
-                                       {w / 2, 0}, {w / 2, h}, {0, h / 2}, {w, h / 2}};
-            for (int i = 0; i < 4000; ++i) {
-                const float* spot = spots[i % 8];
-                const float cx = spot[0] + draws.uniform(-10, 10);
-                const float cy = spot[1] + draws.uniform(-10, 10);
-                drawTinyTriangle(draws, cx, cy, draws.uniform(0.5f, 5.0f), -1, i % 7);
-            }
-        });
-        EXPECT_EQ(result, "") << lanes << " lanes";
+        for (auto& d : glide::board.depth) d = depth(fill);
+        EXPECT_EQ(comparePaths(draw), "") << lanes << " lanes";
     }
     glide::setVectorLanes(before);
     grExtSetDrawingThreads(threads);
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// Gathered triangles against the buffers' edges, where a row's runs are placed back from the
+// row's end and the eight-lane kernels read and write whole runs: tiny triangles in the four
+// corners and along the four edges, over buffers of random content, at each kernel width the
+// processor has.
+TEST(RasterPaths, GatheredTrianglesAtTheBufferEdgesMatchTheReference) {
+    // Stored depths in the range of the triangles' (1/w from 1/2 to 1), so that about half the
+    // pixels pass.
+    auto depth = [](std::mt19937& fill) { return std::uint16_t(fill() & 0x0FFFu); };
+    expectGatheredMatchAtEachWidth(71, 12, depth, [] {
+        ShowDraws draws(303);
+        const float w = float(glide::kWidth), h = float(glide::kHeight);
+        const float spots[8][2] = {{0, 0},     {w, 0},     {0, h},     {w, h},
+                                   {w / 2, 0}, {w / 2, h}, {0, h / 2}, {w, h / 2}};
+        for (int i = 0; i < 4000; ++i) {
+            const float* spot = spots[i % 8];
+            const float cx = spot[0] + draws.uniform(-10, 10);
+            const float cy = spot[1] + draws.uniform(-10, 10);
+            drawTinyTriangle(draws, cx, cy, draws.uniform(0.5f, 5.0f), -1, i % 7);
+        }
+    });
+}
+
 // Gathered runs of neighbouring triangles in one row: each triangle covers two pixels of row
 // 200, so each row's run of four reaches into the next triangle's pixels. Runs that share a
 // place without sharing a pixel may be shaded in one group, and neither may undo the other's
-// pixels. Over buffers of random content, at each kernel width the processor has.
+// pixels. Over random colours, at each kernel width the processor has.
 TEST(RasterPaths, GatheredRunsOfNeighbouringTrianglesKeepEachOthersPixels) {
-    const int threads = grExtDrawingThreads();
-    const int before = glide::vectorLanes();
-    grExtSetDrawingThreads(1);
-    std::vector<int> widths = {8};
-    if (glide::widestVectorLanes() == 16) widths.push_back(16);
-    for (int lanes : widths) {
-        ASSERT_EQ(glide::setVectorLanes(lanes), lanes);
-        setShowState(kSurface);
-        grCullMode(GR_CULL_DISABLE);
-        ShowDraws setup(72);
-        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
-        std::mt19937 fill(13);
-        for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
-        for (auto& d : glide::board.depth) d = 0xFFFF;
-        const std::string result = comparePaths([] {
-            ShowDraws draws(304);
-            for (int i = 0; i < 40; ++i) {
-                // Pixels (x, 200) and (x + 1, 200) only: the row's centre line, y = 200.5,
-                // crosses the triangle from x + 0.45 to x + 1.6. A 1/w that varies makes the
-                // triangle pick each pixel's level, so that it is gathered.
-                const float x = 100.0f + 2.0f * float(i);
-                GrVertex v[3] = {draws.corner(x - 0.1f, 200.2f, 0.5f, 0, 0),
-                                 draws.corner(x + 2.2f, 200.2f, 0.6f, 64, 0),
-                                 draws.corner(x + 1.0f, 200.8f, 0.55f, 32, 64)};
-                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
-            }
-        });
-        EXPECT_EQ(result, "") << lanes << " lanes";
-    }
-    glide::setVectorLanes(before);
-    grExtSetDrawingThreads(threads);
-    glide::setRasterPath(glide::RasterPath::fast);
+    auto farthest = [](std::mt19937&) { return std::uint16_t(0xFFFF); };
+    expectGatheredMatchAtEachWidth(72, 13, farthest, [] {
+        ShowDraws draws(304);
+        for (int i = 0; i < 40; ++i) {
+            // Pixels (x, 200) and (x + 1, 200) only: the row's centre line, y = 200.5, crosses
+            // the triangle from x + 0.45 to x + 1.6. A 1/w that varies makes the triangle pick
+            // each pixel's level, so that it is gathered.
+            const float x = 100.0f + 2.0f * float(i);
+            GrVertex v[3] = {draws.corner(x - 0.1f, 200.2f, 0.5f, 0, 0),
+                             draws.corner(x + 2.2f, 200.2f, 0.6f, 64, 0),
+                             draws.corner(x + 1.0f, 200.8f, 0.55f, 32, 64)};
+            guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+        }
+    });
 }
 
 // A row is shaded in whole groups of lanes, and its last pixels go through runs of four (with
