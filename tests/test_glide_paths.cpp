@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "glideext.h"
@@ -701,11 +702,14 @@ void expectGatheredMatchAtEachWidth(unsigned setupSeed, unsigned fillSeed, const
                                     const Draw& draw) {
     const int threads = grExtDrawingThreads();
     const int before = glide::vectorLanes();
+    const bool gatherBefore = glide::footprintGather();
     grExtSetDrawingThreads(1);
-    std::vector<int> widths = {8};
-    if (glide::widestVectorLanes() == 16) widths.push_back(16);
-    for (int lanes : widths) {
+    // Eight lanes, and sixteen with each way of reading the footprints.
+    std::vector<std::pair<int, bool>> widths = {{8, false}};
+    if (glide::widestVectorLanes() == 16) widths.insert(widths.end(), {{16, false}, {16, true}});
+    for (const auto& [lanes, gather] : widths) {
         ASSERT_EQ(glide::setVectorLanes(lanes), lanes);
+        glide::setFootprintGather(gather);
         setShowState(kSurface);
         grCullMode(GR_CULL_DISABLE);
         ShowDraws setup(setupSeed);
@@ -713,9 +717,10 @@ void expectGatheredMatchAtEachWidth(unsigned setupSeed, unsigned fillSeed, const
         std::mt19937 fill(fillSeed);
         for (auto& p : glide::board.color[glide::board.front ^ 1]) p = std::uint16_t(fill());
         for (auto& d : glide::board.depth) d = depth(fill);
-        EXPECT_EQ(comparePaths(draw), "") << lanes << " lanes";
+        EXPECT_EQ(comparePaths(draw), "") << lanes << " lanes" << (gather ? ", gathered" : "");
     }
     glide::setVectorLanes(before);
+    glide::setFootprintGather(gatherBefore);
     grExtSetDrawingThreads(threads);
     glide::setRasterPath(glide::RasterPath::fast);
 }

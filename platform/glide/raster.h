@@ -371,6 +371,14 @@ int widestVectorLanes();
 int vectorLanes();
 int setVectorLanes(int lanes);
 
+// How the sixteen-lane kernels read the four texels of each bilinear sample: with the gather
+// instruction (true), which Intel's processors run faster, or with sixteen plain loads moved
+// into place (false), which AMD's run faster. The pictures are the same either way. The
+// default follows the processor's maker; TARNOVEL_FOOTPRINT_FETCH=gather or =loads, or
+// setFootprintGather, asks for one (tests compare the two). Eight lanes always use loads.
+bool footprintGather();
+void setFootprintGather(bool gather);
+
 // Which stage the triangle calls use (tests and benchmarks compare the two).
 enum class RasterPath { fast, reference };
 void setRasterPath(RasterPath path);

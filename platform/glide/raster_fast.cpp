@@ -77,13 +77,31 @@ int chooseLanes() {
 }
 int lanesInUse = -1;  // not chosen yet
 
+// How the sixteen-lane kernels read bilinear footprints: TARNOVEL_FOOTPRINT_FETCH's choice, or
+// the gather instruction on Intel's processors, where it is faster than sixteen loads moved into
+// place, and the loads elsewhere (on AMD's the gathers were slower).
+bool chooseFootprintGather() {
+    const bool byMaker = __builtin_cpu_is("intel");
+    if (const char* text = std::getenv("TARNOVEL_FOOTPRINT_FETCH")) {
+        if (std::strcmp(text, "gather") == 0) return true;
+        if (std::strcmp(text, "loads") == 0) return false;
+        std::fprintf(stderr,
+                     "glide: TARNOVEL_FOOTPRINT_FETCH is \"%s\"; it can be gather or loads, so "
+                     "the processor's usual one (%s) is used\n",
+                     text, byMaker ? "gather" : "loads");
+    }
+    return byMaker;
+}
+int gatherInUse = -1;  // not chosen yet
+
 bool blendUsesSrcAlpha(int f) {
     return f == GR_BLEND_SRC_ALPHA || f == GR_BLEND_ONE_MINUS_SRC_ALPHA;
 }
 
 // The kernels of the width in use.
 const KernelSet* pickKernels(const RenderState& rs, const FastConfig& k) {
-    return vectorLanes() == 16 ? lanes16::pickKernels(rs, k) : lanes8::pickKernels(rs, k);
+    if (vectorLanes() != 16) return lanes8::pickKernels(rs, k);
+    return footprintGather() ? lanes16gather::pickKernels(rs, k) : lanes16::pickKernels(rs, k);
 }
 
 void buildConfig(FastConfig& k) {
@@ -243,6 +261,17 @@ int setVectorLanes(int lanes) {
     // Every configuration names its kernels: the next triangle builds a new one.
     configSerial = ~std::uint64_t(0);
     return lanesInUse;
+}
+
+bool footprintGather() {
+    if (gatherInUse < 0) gatherInUse = chooseFootprintGather();
+    return gatherInUse != 0;
+}
+
+void setFootprintGather(bool gather) {
+    finishDrawing();
+    gatherInUse = gather;
+    configSerial = ~std::uint64_t(0);
 }
 
 namespace {

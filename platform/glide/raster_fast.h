@@ -131,6 +131,10 @@ const KernelSet* pickKernels(const RenderState& rs, const FastConfig& k);
 namespace lanes16 {
 const KernelSet* pickKernels(const RenderState& rs, const FastConfig& k);
 }
+// The same sixteen-lane kernels with the bilinear footprints gathered (see footprintGather).
+namespace lanes16gather {
+const KernelSet* pickKernels(const RenderState& rs, const FastConfig& k);
+}
 
 // The kind of colour combine of a state, for the choice of kernel.
 int combineKind(const RenderState& rs);
