@@ -74,9 +74,10 @@ void environmentMappingScene() {
         clearFrame();
         drawAnimatedBackground(background, backdrop);
         beginSceneTexture(environment);
+        // Each point's texture values once, rather than at each of its triangles.
+        setPointTextureCoordinates(vertex, environmentS, environmentT, object.pointCount);
         for (int i = 0; i < object.triangleCount; ++i) {
             const std::uint16_t a = object.cornerA[i], b = object.cornerB[i], c = object.cornerC[i];
-            setTextureCoordinates(vertex, environmentS, environmentT, a, b, c);
             drawObjectTriangle(vertex, a, b, c);
         }
         endSceneTexture(environment);

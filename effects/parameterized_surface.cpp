@@ -148,13 +148,14 @@ void parameterizedSurfaceScene() {
         clearFrame();
         drawAnimatedBackground(background, backdrop);
         beginSceneTexture(surface);
+        // Each point's texture values once, rather than at each of its triangles.
+        setPointTextureCoordinates(vertex, pictureS, pictureT, tube.pointCount);
         if (trianglesShown < tube.triangleCount) {
             trianglesShown += kBuildUpStep;
             if (trianglesShown > tube.triangleCount) trianglesShown = tube.triangleCount;
         }
         for (int i = 0; i < trianglesShown; ++i) {
             const std::uint16_t a = tube.cornerA[i], b = tube.cornerB[i], c = tube.cornerC[i];
-            setTextureCoordinates(vertex, pictureS, pictureT, a, b, c);
             drawObjectTriangle(vertex, a, b, c);
         }
         endSceneTexture(surface);

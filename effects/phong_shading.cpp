@@ -87,9 +87,10 @@ void phongShadingScene() {
         clearFrame();
         drawAnimatedBackground(background, backdrop);
         beginHighlight(highlight);
+        // Each point's texture values once, rather than at each of its triangles.
+        setPointTextureCoordinates(vertex, highlightS, highlightT, mask.pointCount);
         for (int i = 0; i < mask.triangleCount; ++i) {
             const std::uint16_t a = mask.cornerA[i], b = mask.cornerB[i], c = mask.cornerC[i];
-            setTextureCoordinates(vertex, highlightS, highlightT, a, b, c);
             drawObjectTriangle(vertex, a, b, c);
         }
         setTexturedCombine();

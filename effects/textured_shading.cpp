@@ -62,9 +62,10 @@ void texturedShadingScene() {
         clearFrame();
         drawAnimatedBackground(background, backdrop);
         beginSceneTexture(skin);
+        // Each point's texture values once, rather than at each of its triangles.
+        setPointTextureCoordinates(vertex, planarS, planarT, object.pointCount);
         for (int i = 0; i < object.triangleCount; ++i) {
             const std::uint16_t a = object.cornerA[i], b = object.cornerB[i], c = object.cornerC[i];
-            setTextureCoordinates(vertex, planarS, planarT, a, b, c);
             drawObjectTriangle(vertex, a, b, c);
         }
         endSceneTexture(skin);

@@ -165,9 +165,10 @@ void wavingFlagScene() {
         }
 
         beginSceneTexture(cloth);
+        // Each point's texture values once, rather than at each of its triangles.
+        setPointTextureCoordinates(vertex, flagS, flagT, kFlagPoints);
         for (int i = 0; i < kFlagTriangles; ++i) {
             const std::uint16_t a = flag.cornerA[i], b = flag.cornerB[i], c = flag.cornerC[i];
-            setTextureCoordinates(vertex, flagS, flagT, a, b, c);
             drawObjectTriangle(vertex, a, b, c);
         }
         endSceneTexture(cloth);

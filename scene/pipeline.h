@@ -63,5 +63,10 @@ float specularAlpha(float nz);
 // from each point's (s, t) and this frame's depth Z.
 void setTextureCoordinates(GrVertex* vertex, const float* s, const float* t, std::uint16_t a,
                            std::uint16_t b, std::uint16_t c);
+// The same values for points 0 to count - 1 at once. They depend on the point alone, so a frame
+// that sets them for all its points before drawing gives every triangle the vertex records that
+// setTextureCoordinates would give it just before its draw, at a sixth of the divisions (a
+// point is a corner of about six triangles).
+void setPointTextureCoordinates(GrVertex* vertex, const float* s, const float* t, int count);
 // Steps the object's angles.
 void advanceAngles(ObjectAngles* angles, ObjectAngles step);

@@ -223,6 +223,59 @@ TEST_F(Pipeline, PointsAtOrBehindTheViewerAreMarkedNotDivided) {
     EXPECT_EQ(v.tmuvtx[0].sow, 7.0f);
 }
 
+// A frame's projection and texture values are worked out for many points at once; each point
+// must still get exactly what the one-point steps give it.
+TEST_F(Pipeline, WholeObjectStepsGiveEachPointTheOnePointResult) {
+    std::uint32_t seed = 12345;
+    auto next = [&seed](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * float(seed >> 8) / 16777216.0f;
+    };
+    // 8k + 5 points: the last ones are left over from the groups of eight. Some lie behind
+    // the viewer, at it, or are not numbers.
+    for (int p = 0; p < 8 * 37 + 5; ++p)
+        addPoint(next(-600, 600), next(-600, 600), next(-600, 600));
+    object.pointZ[3] = -1400.0f;
+    object.pointZ[17] = NAN;
+    object.pointX[40] = INFINITY;
+    object.pointZ[299] = -1400.0f;
+    float s[kMaxPoints], t[kMaxPoints];
+    for (int p = 0; p < object.pointCount; ++p) {
+        s[p] = next(-10, 300);
+        t[p] = next(-10, 300);
+    }
+    for (int i = 0; i + 2 < object.pointCount; ++i)
+        addTriangle(i, (i * 7 + 3) % object.pointCount, i + 2);
+
+    static GrVertex whole[kMaxPoints], single[kMaxPoints];
+    for (int frame = 0; frame < 6; ++frame) {
+        const ObjectAngles angles{std::uint16_t(frame * 11111), std::uint16_t(frame * 7919),
+                                  std::uint16_t(60000 - frame * 3001)};
+        const Vector3 offset = wobbleOffsets(
+            WobbleAngles{std::uint16_t(frame * 900), std::uint16_t(frame * 1300), 77}, 1000.0f);
+        std::memset(whole, 0x5a, sizeof whole);
+        std::memset(single, 0x5a, sizeof single);
+        rotateAndProject(object, angles, offset, whole);
+        for (int p = 0; p < object.pointCount; ++p)
+            projectPoint(
+                rotatePoint(object.pointX[p], object.pointY[p], object.pointZ[p], angles, offset),
+                &single[p]);
+        setPointTextureCoordinates(whole, s, t, object.pointCount);
+        for (int i = 0; i < object.triangleCount; ++i)
+            setTextureCoordinates(single, s, t, object.cornerA[i], object.cornerB[i],
+                                  object.cornerC[i]);
+        int behind = 0;
+        for (int p = 0; p < object.pointCount; ++p) {
+            behind += single[p].oow == 0.0f;
+            // Bit for bit, NaN included.
+            ASSERT_EQ(std::memcmp(&whole[p], &single[p], sizeof(GrVertex)), 0)
+                << "frame " << frame << " point " << p;
+        }
+        EXPECT_GT(behind, 0);
+        EXPECT_LT(behind, object.pointCount / 2);
+    }
+}
+
 TEST_F(Pipeline, HeadlightAndSpecularLaws) {
     EXPECT_EQ(headlightDiffuse(-1.0f, 224.0f), 256.0f);
     EXPECT_EQ(headlightDiffuse(-1.0f, 223.0f), 255.0f);
