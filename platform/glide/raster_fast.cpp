@@ -577,6 +577,16 @@ void shadeTriangleFast(const TriangleSetup& setup) {
     }
     TriangleConsts tc;
     const bool flat = flatW(setup);
+    // A narrow triangle that picks each pixel's level waits to be shaded together with others
+    // (one thread only: with two, each triangle's rows are shared out instead). Gathering reads
+    // no more of the triangle's constants than `safe`: the runs carry the planes. The state's
+    // own kernels serve a triangle with no alpha as well: adding a zero changes no pixel.
+    if (!flat && k.mipmap && k.kernels->gather && !bandsOn()) {
+        // Such a triangle is never drawn in a pending clear's place.
+        if (board.pending.active) fillPendingClear();
+        tc.safe = k.texture && safeCoordinates(setup, k.safeLimit, false, tc.invW);
+        if (k.kernels->gather(k, setup, tc)) return;
+    }
     if (flat) {
         tc.invW = 1.0f / setup.w.c0;
         tc.depth = wDepth(setup.w.c0);
@@ -601,10 +611,6 @@ void shadeTriangleFast(const TriangleSetup& setup) {
         return;
     }
     if (!fixedLevel) {
-        // Narrow triangles wait to be shaded together with others (one thread only: with two,
-        // each triangle's rows are shared out instead). The state's own kernels serve a
-        // triangle with no alpha as well: adding a zero changes no pixel.
-        if (k.kernels->gather && !bandsOn() && k.kernels->gather(k, setup, tc)) return;
         drawSpans(kernels.perPixelLevel, k, setup, tc);
         return;
     }

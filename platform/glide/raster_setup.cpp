@@ -217,11 +217,11 @@ void buildPlanesScalar(const PlaneBuilder& plane, const GrVertex& a, const GrVer
     out->z = plane(a.ooz, b.ooz, c.ooz);
 }
 
-}  // namespace
-
-bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, const RenderState& rs,
-                   TriangleSetup* out) {
-    if (!usable(a) || !usable(b) || !usable(c)) return false;
+// setupTriangle for vertices known to be usable.
+inline __attribute__((always_inline)) bool setupUsableTriangle(const GrVertex& a, const GrVertex& b,
+                                                               const GrVertex& c,
+                                                               const RenderState& rs,
+                                                               TriangleSetup* out) {
     const Snapped sa = snap(a), sb = snap(b), sc = snap(c);
     const std::int64_t area2 = (sb.x - sa.x) * (sc.y - sa.y) - (sc.x - sa.x) * (sb.y - sa.y);
     if (area2 == 0) return false;
@@ -278,6 +278,14 @@ bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, cons
     return true;
 }
 
+}  // namespace
+
+bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, const RenderState& rs,
+                   TriangleSetup* out) {
+    if (!usable(a) || !usable(b) || !usable(c)) return false;
+    return setupUsableTriangle(a, b, c, rs, out);
+}
+
 void rowSpan(const TriangleSetup& setup, int y, int* x0, int* x1) {
     std::int64_t lo = setup.minX - setup.xRef, hi = setup.maxX - setup.xRef;  // [lo, hi)
     const std::int64_t dy = y - setup.yRef;
@@ -316,14 +324,23 @@ namespace {
 TriangleSetup current;
 }  // namespace
 
-void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+namespace {
+template <bool kUsable>
+void drawTriangleOf(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
     ensureBuffers();
     TriangleSetup& setup = current;
-    if (!setupTriangle(a, b, c, board.state, &setup)) return;
+    if (kUsable ? !setupUsableTriangle(a, b, c, board.state, &setup)
+                : !setupTriangle(a, b, c, board.state, &setup))
+        return;
     if (selectedPath == RasterPath::reference)
         shadeTriangleReference(setup);
     else
         shadeTriangleFast(setup);
+}
+}  // namespace
+
+void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+    drawTriangleOf<false>(a, b, c);
 }
 
 }  // namespace glide
@@ -395,7 +412,8 @@ void guDrawTriangleWithClip(const GrVertex* a, const GrVertex* b, const GrVertex
             inRange = false;
     }
     if (inRange) {
-        glide::drawTriangle(*a, *b, *c);
+        // Every vertex is finite, within range and in front: usable.
+        glide::drawTriangleOf<true>(*a, *b, *c);
         return;
     }
     const double area = (double(b->x) - a->x) * (double(c->y) - a->y) -
