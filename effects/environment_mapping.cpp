@@ -17,6 +17,7 @@ namespace {
 // record.
 Object3d object;
 Vector3 vertexNormal[kMaxPoints];
+Vector3 rotatedNormal[kMaxPoints];  // this frame's
 float environmentS[kMaxPoints];
 float environmentT[kMaxPoints];
 GrVertex vertex[kMaxPoints];
@@ -59,8 +60,9 @@ void environmentMappingScene() {
     while (sceneRunning()) {
         updateAnimatedBackground(&background);
         rotateAndProject(object, angles, wobbleOffsets(wobble, 1400.0f), vertex);
+        rotateNormals(vertexNormal, object.pointCount, angles, rotatedNormal);
         for (int p = 0; p < object.pointCount; ++p) {
-            const Vector3 n = rotateNormal(vertexNormal[p], angles);
+            const Vector3 n = rotatedNormal[p];
             const float diffuse = headlightDiffuse(n.z, 223.0f);
             vertex[p].r = diffuse;
             vertex[p].g = diffuse;

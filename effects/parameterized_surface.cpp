@@ -19,6 +19,7 @@ namespace {
 // tube, and per point its unit normal, this frame's picture coordinates and its vertex record.
 Object3d tube;
 Vector3 vertexNormal[kMaxPoints];
+Vector3 rotatedNormal[kMaxPoints];  // this frame's
 float pictureS[kMaxPoints];
 float pictureT[kMaxPoints];
 GrVertex vertex[kMaxPoints];
@@ -135,8 +136,9 @@ void parameterizedSurfaceScene() {
     while (sceneRunning()) {
         updateAnimatedBackground(&background);
         rotateAndProject(tube, angles, wobbleOffsets(wobble, 1400.0f), vertex);
+        rotateNormals(vertexNormal, tube.pointCount, angles, rotatedNormal);
         for (int p = 0; p < tube.pointCount; ++p) {
-            const Vector3 n = rotateNormal(vertexNormal[p], angles);
+            const Vector3 n = rotatedNormal[p];
             const float diffuse = headlightDiffuse(n.z, 223.0f);
             vertex[p].r = diffuse;
             vertex[p].g = diffuse;

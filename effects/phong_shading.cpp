@@ -17,6 +17,7 @@ namespace {
 // mask, and per point its unit normal, this frame's highlight coordinates and its vertex record.
 Object3d mask;
 Vector3 vertexNormal[kMaxPoints];
+Vector3 rotatedNormal[kMaxPoints];  // this frame's
 float highlightS[kMaxPoints];
 float highlightT[kMaxPoints];
 GrVertex vertex[kMaxPoints];
@@ -72,8 +73,9 @@ void phongShadingScene() {
     while (sceneRunning()) {
         updateAnimatedBackground(&background);
         rotateAndProject(mask, angles, wobbleOffsets(wobble, 1400.0f), vertex);
+        rotateNormals(vertexNormal, mask.pointCount, angles, rotatedNormal);
         for (int p = 0; p < mask.pointCount; ++p) {
-            const Vector3 n = rotateNormal(vertexNormal[p], angles);
+            const Vector3 n = rotatedNormal[p];
             const float level = headlightDiffuse(n.z, 223.0f);
             vertex[p].r = level * 0.125f;
             vertex[p].g = level * 0.125f;

@@ -16,6 +16,7 @@ namespace {
 // object, and per point its unit normal, planar texture coordinates and vertex record.
 Object3d object;
 Vector3 vertexNormal[kMaxPoints];
+Vector3 rotatedNormal[kMaxPoints];  // this frame's
 float planarS[kMaxPoints];
 float planarT[kMaxPoints];
 GrVertex vertex[kMaxPoints];
@@ -50,8 +51,9 @@ void texturedShadingScene() {
     while (sceneRunning()) {
         updateAnimatedBackground(&background);
         rotateAndProject(object, angles, wobbleOffsets(wobble, 1400.0f), vertex);
+        rotateNormals(vertexNormal, object.pointCount, angles, rotatedNormal);
         for (int p = 0; p < object.pointCount; ++p) {
-            const float nz = rotateNormal(vertexNormal[p], angles).z;
+            const float nz = rotatedNormal[p].z;
             const float diffuse = headlightDiffuse(nz, 223.0f);
             vertex[p].r = diffuse;
             vertex[p].g = diffuse;

@@ -258,18 +258,39 @@ void rotateAndProject(const Object3d& object, ObjectAngles angles, Vector3 offse
             &vertex[p]);
 }
 
-Vector3 rotateNormal(Vector3 normal, ObjectAngles angles) {
-    const float cX = cosineTable[angles.aX], sX = sineTable[angles.aX];
-    const float cY = cosineTable[angles.aY], sY = sineTable[angles.aY];
-    const float cZ = cosineTable[angles.aZ], sZ = sineTable[angles.aZ];
-    const float z1 = normal.z * cX + normal.y * sX;
-    const float y1 = normal.y * cX - normal.z * sX;
-    const float x2 = normal.x * cY + z1 * sY;
+namespace {
+
+// The sines and cosines of an object's three angles.
+struct Rotation {
+    float cX, sX, cY, sY, cZ, sZ;
+};
+
+Rotation rotationOf(ObjectAngles angles) {
+    return {cosineTable[angles.aX], sineTable[angles.aX],   cosineTable[angles.aY],
+            sineTable[angles.aY],   cosineTable[angles.aZ], sineTable[angles.aZ]};
+}
+
+Vector3 rotated(Vector3 normal, const Rotation& m) {
+    const float z1 = normal.z * m.cX + normal.y * m.sX;
+    const float y1 = normal.y * m.cX - normal.z * m.sX;
+    const float x2 = normal.x * m.cY + z1 * m.sY;
     Vector3 r;
-    r.z = z1 * cY - normal.x * sY;
-    r.x = x2 * cZ + y1 * sZ;
-    r.y = y1 * cZ - x2 * sZ;
+    r.z = z1 * m.cY - normal.x * m.sY;
+    r.x = x2 * m.cZ + y1 * m.sZ;
+    r.y = y1 * m.cZ - x2 * m.sZ;
     return r;
+}
+
+}  // namespace
+
+Vector3 rotateNormal(Vector3 normal, ObjectAngles angles) {
+    return rotated(normal, rotationOf(angles));
+}
+
+void rotateNormals(const Vector3* normal, int count, ObjectAngles angles, Vector3* out) {
+    // The table values are read once: the stores through `out` might otherwise alias them.
+    const Rotation m = rotationOf(angles);
+    for (int p = 0; p < count; ++p) out[p] = rotated(normal[p], m);
 }
 
 float headlightDiffuse(float nz, float k) {

@@ -55,6 +55,8 @@ void rotateAndProject(const Object3d& object, ObjectAngles angles, Vector3 offse
                       GrVertex* vertex);
 // The same rotation without offsets.
 Vector3 rotateNormal(Vector3 normal, ObjectAngles angles);
+// rotateNormal of normal[0 .. count - 1] into out[0 .. count - 1].
+void rotateNormals(const Vector3* normal, int count, ObjectAngles angles, Vector3* out);
 // 32 when nz > 0 (turned away or edge-on), otherwise 32 - k x nz.
 float headlightDiffuse(float nz, float k);
 // 0 when nz > -0.85, otherwise (nz + 0.85) x -850: up to 127.5 facing the viewer.

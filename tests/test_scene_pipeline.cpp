@@ -264,8 +264,15 @@ TEST_F(Pipeline, WholeObjectStepsGiveEachPointTheOnePointResult) {
         for (int i = 0; i < object.triangleCount; ++i)
             setTextureCoordinates(single, s, t, object.cornerA[i], object.cornerB[i],
                                   object.cornerC[i]);
+        static Vector3 normal[kMaxPoints], turned[kMaxPoints];
+        for (int p = 0; p < object.pointCount; ++p)
+            normal[p] = {object.pointX[p] / 600.0f, object.pointY[p] / 600.0f,
+                         object.pointZ[p] / 600.0f};
+        rotateNormals(normal, object.pointCount, angles, turned);
         int behind = 0;
         for (int p = 0; p < object.pointCount; ++p) {
+            const Vector3 one = rotateNormal(normal[p], angles);
+            ASSERT_EQ(std::memcmp(&turned[p], &one, sizeof one), 0) << "normal " << p;
             behind += single[p].oow == 0.0f;
             // Bit for bit, NaN included.
             ASSERT_EQ(std::memcmp(&whole[p], &single[p], sizeof(GrVertex)), 0)
