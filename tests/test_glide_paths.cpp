@@ -353,6 +353,79 @@ TEST(RasterPaths, TheShowsStatesMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// Text passes over the rows of a glyph's square whose texels all have the key colour. Glyphs of
+// a font-like texture (ink in part of each 32-texel cell, black around it, some ink nearly
+// black) drawn one to one, half a texel off, smaller (a smaller level), larger and turned, at
+// the texture's edges and the screen's, must give the reference's pixels.
+TEST(RasterPaths, TextRowsWithOnlyKeyedTexelsMatchTheReference) {
+    for (int variant = 0; variant < 4; ++variant) {
+        const bool mipmapped = variant >= 2, clamp = variant % 2 == 1;
+        setShowState(variant % 2 ? kCaption : kPageText);
+        std::mt19937 rng(77 + variant);
+        const int largeLod = GR_LOD_256, smallLod = mipmapped ? GR_LOD_32 : GR_LOD_256;
+        std::vector<std::uint16_t> texels;
+        const std::uint16_t nearlyBlack[] = {0x0001, 0x0020, 0x0800};
+        for (int lod = largeLod; lod <= smallLod; ++lod) {
+            const int side = glide::levelSize(lod, GR_ASPECT_1x1).width, cell = side / 8;
+            std::vector<std::uint16_t> level(std::size_t(side) * side, 0);
+            for (int c = 0; c < 64; ++c) {
+                const int x0 = (c % 8) * cell, y0 = (c / 8) * cell;
+                // Ink anywhere in the cell, up to its edges.
+                const int top = int(rng() % unsigned(cell)), left = int(rng() % unsigned(cell));
+                const int bottom = top + 1 + int(rng() % unsigned(cell - top));
+                const int right = left + 1 + int(rng() % unsigned(cell - left));
+                for (int y = top; y < bottom; ++y)
+                    for (int x = left; x < right; ++x)
+                        level[std::size_t(y0 + y) * side + x0 + x] =
+                            rng() % 5 == 0 ? nearlyBlack[rng() % 3] : std::uint16_t(rng() | 1);
+            }
+            texels.insert(texels.end(), level.begin(), level.end());
+        }
+        GrTexInfo info{smallLod, largeLod, GR_ASPECT_1x1, GR_TEXFMT_RGB_565, texels.data()};
+        grTexDownloadMipMap(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &info);
+        grTexSource(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &info);
+        const int mode = clamp ? GR_TEXTURECLAMP_CLAMP : GR_TEXTURECLAMP_WRAP;
+        grTexClampMode(GR_TMU0, mode, mode);
+        fillBack(0x1234);
+
+        const std::string result = comparePaths([&] {
+            std::mt19937 draws(5 + variant);
+            auto pick = [&draws](float lo, float hi) {
+                return std::uniform_real_distribution<float>(lo, hi)(draws);
+            };
+            for (int i = 0; i < 300; ++i) {
+                const int code = int(draws() % 64);
+                const float s0 = 32.0f * float(code % 8), t0 = 32.0f * float(code / 8);
+                const int kind = i % 6;
+                // One to one at whole pixels or half a texel off; smaller; larger; turned.
+                const float size = kind == 2 ? 16.0f : kind == 3 ? 8.0f : kind == 4 ? 41.0f : 32.0f;
+                const float angle = kind == 5 ? pick(-0.6f, 0.6f) : 0.0f;
+                float x = std::floor(pick(-20, 640)), y = std::floor(pick(0, 500));
+                if (kind == 1) {
+                    x += 0.5f;
+                    y -= 0.5f;
+                }
+                const float level = float(draws() % 256);
+                const float cs = std::cos(angle) * size, sn = std::sin(angle) * size;
+                // Corners from the top left: right along (cs, sn), down along (sn, -cs).
+                GrVertex topLeft = vertex(x, y, level, level, level, 0, 1.0f, s0, t0);
+                GrVertex topRight =
+                    vertex(x + cs, y + sn, level, level, level, 0, 1.0f, s0 + 32, t0);
+                GrVertex bottomRight = vertex(x + cs + sn, y + sn - cs, level, level, level, 0,
+                                              1.0f, s0 + 32, t0 + 32);
+                GrVertex bottomLeft =
+                    vertex(x + sn, y - cs, level, level, level, 0, 1.0f, s0, t0 + 32);
+                for (GrVertex* v : {&topLeft, &topRight, &bottomRight, &bottomLeft})
+                    v->ooz = float(i);
+                grDrawTriangle(&topLeft, &bottomRight, &bottomLeft);
+                grDrawTriangle(&topLeft, &topRight, &bottomRight);
+            }
+        });
+        EXPECT_EQ(result, "") << "variant " << variant;
+    }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
 // Triangles at one depth whose colour and alpha reach the ends of 0..255 and just beyond, where
 // the kernel that truncates without clamping may serve only the triangles that stay inside:
 // large ones, and thin ones whose corners lie far off screen, where the planes' round-off is

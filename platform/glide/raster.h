@@ -190,6 +190,19 @@ struct TextureView {
 // borders for the state's clamp modes in s and t).
 void resolveTexture(const TmuState& tmu, bool decode, TextureView* view);
 
+// Where a level's texels differ from a key colour, for passing over what a chroma key would
+// drop anyway: per level, over the level with its one-texel border (bordered column X + 1 is
+// texel column X, -1..width, and likewise for rows), entry (Y, X) of a row-major table
+// `width + 3` entries wide counts the texels of bordered columns below X and rows below Y whose
+// red, green and blue are not `keyRgb` (0xRRGGBB). `offset[level]` is the level's first entry.
+struct KeyCounts {
+    const std::int32_t* counts = nullptr;
+    std::int32_t offset[9] = {};
+};
+// The counts for the decoded copy that resolveTexture gave `view`, made once per key and kept
+// with that copy (null counts: the view has no decoded copy).
+KeyCounts keyCounts(const TextureView& view, std::uint32_t keyRgb);
+
 // One texel of a level in 0xAARRGGBB, decoded from texture memory.
 std::uint32_t fetchTexel(const TextureView& view, int level, int x, int y);
 

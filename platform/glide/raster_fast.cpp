@@ -148,6 +148,10 @@ void buildConfig(FastConfig& k) {
             k.heightMask8 = last.height - 1;
             k.stride8 = last.stride;
             k.base8 = std::int32_t(last.decodedOffset) + last.stride + 1;
+            if (rs.chromakeyEnabled && k.bilinear) {
+                const Rgba key = colorComponents(rs.chromakeyValue, rs.colorFormat);
+                k.keyCounts = keyCounts(view, std::uint32_t(key.r << 16 | key.g << 8 | key.b));
+            }
         }
     }
 
@@ -362,6 +366,37 @@ __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl"))) bool narr
         }
     }
     return true;
+}
+
+// The kernels run only where the processor has fused multiply-add (their safe addressing uses
+// it), so this may as well.
+__attribute__((target("avx2,fma"))) bool rowKeyedOut(const FastConfig& k, const TriangleSetup& su,
+                                                     const TriangleConsts& tc, int y, int x0,
+                                                     int x1) {
+    // The kernel's steps for one pixel: the row value c0 + dy * fy, the plane at the pixel,
+    // times 1/w, then the first texel in 1/256 texels as one fused step (see sampleTexture).
+    // Each step is monotonic in the pixel's x, so the first and last pixels of the run bound
+    // the texels of all of them.
+    const float fy = float(y - su.yRef);
+    const float scale256 = tc.scale * 256.0f;
+    auto first = [&](const Plane& p, int x) {
+        const float v = ((p.c0 + p.dy * fy) + p.dx * float(x - su.xRef)) * tc.invW;
+        return int(std::floor(std::fma(v, scale256, -128.0f))) >> 8;
+    };
+    const int u0 = first(su.s, x0), u1 = first(su.s, x1 - 1);
+    const int v0 = first(su.t, x0), v1 = first(su.t, x1 - 1);
+    const int uLo = std::min(u0, u1), uHi = std::max(u0, u1);
+    const int vLo = std::min(v0, v1), vHi = std::max(v0, v1);
+    // Inside the level no wrapping or clamping moves a footprint: it reads texel columns u and
+    // u + 1 and rows v and v + 1, the last of each possibly from the border.
+    const int width = tc.widthMask + 1, height = tc.heightMask + 1;
+    if (uLo < 0 || uHi >= width || vLo < 0 || vHi >= height) return false;
+    // Bordered columns uLo + 1 .. uHi + 2 and rows vLo + 1 .. vHi + 2.
+    const std::size_t wide = std::size_t(width) + 3;
+    const std::int32_t* c = k.keyCounts.counts + k.keyCounts.offset[tc.level];
+    const std::size_t top = std::size_t(vLo + 1) * wide, bottom = std::size_t(vHi + 3) * wide;
+    const std::size_t left = std::size_t(uLo + 1), right = std::size_t(uHi + 3);
+    return c[bottom + right] - c[top + right] - c[bottom + left] + c[top + left] == 0;
 }
 
 namespace {

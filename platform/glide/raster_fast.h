@@ -92,6 +92,9 @@ struct FastConfig {
     Rgba constant{};
     bool chroma = false;
     Rgba key{};
+    // With the key on and a filtered texture: where the texels differ from the key (see
+    // rowKeyedOut).
+    KeyCounts keyCounts;
     int blendSrc = GR_BLEND_ONE, blendDst = GR_BLEND_ZERO;
 };
 
@@ -121,6 +124,13 @@ struct TriangleConsts {
 // too steep.
 bool narrowSpans8(const TriangleSetup& setup, std::int16_t (*span)[2]);
 bool narrowSpans16(const TriangleSetup& setup, std::int16_t (*span)[2]);
+
+// True when every texel that the pixels [x0, x1) of row y filter has the key colour, so the
+// key drops them all: for a flat-w triangle read at one level with safe addressing
+// (tc.safe), whose kernel compares the filtered texel with the key. A filter of four texels
+// of one colour gives that colour.
+bool rowKeyedOut(const FastConfig& k, const TriangleSetup& su, const TriangleConsts& tc, int y,
+                 int x0, int x1);
 
 // The kernels of one vector width for a state: eight lanes need AVX2 and the fused
 // multiply-add, sixteen lanes AVX-512 (foundation, byte and word, doubleword and quadword, and

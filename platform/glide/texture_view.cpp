@@ -17,6 +17,10 @@ struct DecodedTexture {
     GrTexInfo info{};
     std::uint64_t textureSerial = 0;
     std::vector<std::uint64_t> entries;
+    // The key counts (see keyCounts), made for `key` when `counted`.
+    bool counted = false;
+    std::uint32_t key = 0;
+    std::vector<std::int32_t> counts;
 };
 
 // Scenes draw with a handful of textures per frame (background, object, font); a few more
@@ -116,6 +120,46 @@ void resolveTexture(const TmuState& tmu, bool decode, TextureView* view) {
     view->memory = board.textureMemory.data() + tmu.sourceAddress;
     view->valid = true;
     if (decode) view->decoded = decodedCopy(tmu, *view);
+}
+
+KeyCounts keyCounts(const TextureView& view, std::uint32_t keyRgb) {
+    KeyCounts out;
+    DecodedTexture* copy = nullptr;
+    for (auto& d : decodedCache)
+        if (view.decoded && d->entries.data() == view.decoded) copy = d.get();
+    if (!copy) return out;
+    std::size_t size = 0;
+    for (int l = 0; l < view.levels; ++l) {
+        out.offset[l] = std::int32_t(size);
+        size += std::size_t(view.level[l].width + 3) * (view.level[l].height + 3);
+    }
+    if (!copy->counted || copy->key != keyRgb) {
+        // Counts made for another key may still be read by queued drawing.
+        if (copy->counted) finishDrawing();
+        copy->counts.assign(size, 0);
+        for (int l = 0; l < view.levels; ++l) {
+            const TextureLevel& level = view.level[l];
+            const std::uint64_t* entries = copy->entries.data() + level.decodedOffset;
+            const int columns = level.width + 2, rows = level.height + 2;
+            const std::size_t wide = std::size_t(columns) + 1;
+            std::int32_t* c = copy->counts.data() + out.offset[l];
+            for (int y = 0; y < rows; ++y) {
+                // Bordered row y is the low half of entry row y, and the last one the high half
+                // of the entry row before it.
+                const std::uint64_t* row = entries + std::size_t(std::min(y, rows - 2)) * columns;
+                const int shift = y < rows - 1 ? 0 : 32;
+                std::int32_t inRow = 0;
+                for (int x = 0; x < columns; ++x) {
+                    inRow += ((row[x] >> shift) & 0xFFFFFF) != keyRgb;
+                    c[(y + 1) * wide + x + 1] = c[y * wide + x + 1] + inRow;
+                }
+            }
+        }
+        copy->counted = true;
+        copy->key = keyRgb;
+    }
+    out.counts = copy->counts.data();
+    return out;
 }
 
 std::uint32_t fetchTexel(const TextureView& view, int level, int x, int y) {
