@@ -353,6 +353,44 @@ TEST(RasterPaths, TheShowsStatesMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
+// A large triangle that reads the largest level at every pixel is drawn without working out
+// each pixel's level. Triangles leaning away whose rate of texels per pixel lies about the
+// first level's boundary (1.41 texels a pixel) must still give the reference's pixels: those
+// wholly below it, those across it and those just above it.
+TEST(RasterPaths, LargeTrianglesAboutTheFirstLevelBoundaryMatchTheReference) {
+    for (const bool grey : {false, true}) {
+        setShowState(grey ? kSurfaceNoAlpha : kSurface);
+        ShowDraws setup(91);
+        setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, grey);
+        const std::string result = comparePaths([] {
+            std::mt19937 rng(17);
+            auto uniform = [&rng](float lo, float hi) {
+                return std::uniform_real_distribution<float>(lo, hi)(rng);
+            };
+            for (int i = 0; i < 300; ++i) {
+                const float cx = uniform(0, 640), cy = uniform(0, 480), spread = uniform(20, 250);
+                const float k = uniform(1.2f, 1.6f), turn = uniform(0, 6.3f);
+                const float depthSlope = uniform(-0.002f, 0.002f);
+                GrVertex v[3];
+                for (auto& p : v) {
+                    const float x = cx + uniform(-spread, spread),
+                                y = cy + uniform(-spread, spread);
+                    // Texels along a turned direction at k texels a pixel where 1/w is 1.
+                    const float oow = std::max(0.05f, 1.0f + depthSlope * (x - cx));
+                    const float s = k * (x * std::cos(turn) + y * std::sin(turn)) / oow;
+                    const float t = k * (y * std::cos(turn) - x * std::sin(turn)) / oow;
+                    p = vertex(x, y, uniform(0, 255), uniform(0, 255), uniform(0, 255), 0, oow, s,
+                               t);
+                    p.ooz = float(i);
+                }
+                guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+            }
+        });
+        EXPECT_EQ(result, "") << (grey ? "grey" : "coloured");
+    }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
 // Text passes over the rows of a glyph's square whose texels all have the key colour. Glyphs of
 // a font-like texture (ink in part of each 32-texel cell, black around it, some ink nearly
 // black) drawn one to one, half a texel off, smaller (a smaller level), larger and turned, at

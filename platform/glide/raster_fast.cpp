@@ -435,6 +435,65 @@ int triangleLevel(const FastConfig& k, const TriangleSetup& su, float invW) {
     return lodFromRho2(maxf(rx, ry) * k.texScale2, k.levels);
 }
 
+// True when every covered pixel of a triangle with a sloped w picks the largest level, as the
+// per-pixel-level kernel works it out, so that the kernel of one level gives its pixels. A
+// pixel's level is 0 where its rho2, the larger squared rate of change of texel coordinates
+// along x or y times texScale2, is below 2. In exact arithmetic the rate of s along x is
+// (sdx W - wdx S) / W^2, whose numerator is linear in y alone (the x terms cancel), and
+// likewise for t and for the rates along y (linear in x); over the triangle, which holds every
+// covered pixel centre, each numerator is largest in magnitude at a vertex and W smallest at
+// one. The kernel's single-precision steps (planes, 1/w, s and t, the rates, their squares) are
+// allowed for with room to spare: a relative error of 1e-6 a step on the magnitudes involved,
+// where each rounds by at most 6e-8.
+bool largestLevelEverywhere(const FastConfig& k, const TriangleSetup& su) {
+    constexpr double u = 1e-6;
+    const double fx = double(su.maxX - su.xRef) + 1.0, fy = double(su.maxY - su.yRef) + 1.0;
+    auto extent = [&](const Plane& p) {
+        return std::fabs(double(p.c0)) + std::fabs(double(p.dy)) * fy +
+               std::fabs(double(p.dx)) * fx;
+    };
+    // The planes' exact values at the vertices.
+    double w[3], sv[3], tv[3];
+    for (int i = 0; i < 3; ++i) {
+        const double x = double(su.vertexX[i]) / 16.0 - (su.xRef + 0.5);
+        const double y = double(su.vertexY[i]) / 16.0 - (su.yRef + 0.5);
+        auto at = [x, y](const Plane& p) {
+            return double(p.c0) + double(p.dy) * y + double(p.dx) * x;
+        };
+        w[i] = at(su.w);
+        sv[i] = at(su.s);
+        tv[i] = at(su.t);
+    }
+    const double eW = 4 * u * extent(su.w), eS = 4 * u * extent(su.s), eT = 4 * u * extent(su.t);
+    const double wMin = std::min({w[0], w[1], w[2]}) - eW;
+    // NaN fails the comparisons as well.
+    if (!(wMin > 0.0) || !(wMin < 1e30)) return false;
+    const double invMax = (1 + u) / wMin;
+    // How far the computed 1/w, s and t may lie from 1/W, S/W and T/W.
+    const double invError = eW / (wMin * wMin) + u * invMax;
+    const double sMaxAbs = std::max({std::fabs(sv[0]), std::fabs(sv[1]), std::fabs(sv[2])}) + eS;
+    const double tMaxAbs = std::max({std::fabs(tv[0]), std::fabs(tv[1]), std::fabs(tv[2])}) + eT;
+    const double sMax = sMaxAbs * invMax * (1 + u), tMax = tMaxAbs * invMax * (1 + u);
+    const double sError = eS * invMax + sMaxAbs * invError + u * sMax;
+    const double tError = eT * invMax + tMaxAbs * invError + u * tMax;
+    // The largest computed rate: (slope - value x wSlope) x 1/w.
+    auto rate = [&](double slope, double wSlope, const double* value, double valueMax,
+                    double valueError) {
+        double n = 0;
+        for (int i = 0; i < 3; ++i) n = std::max(n, std::fabs(slope * w[i] - wSlope * value[i]));
+        const double difference = n / wMin + valueError * std::fabs(wSlope) +
+                                  2 * u * (std::fabs(slope) + valueMax * std::fabs(wSlope));
+        return difference * invMax * (1 + u);
+    };
+    const double dsdx = rate(su.s.dx, su.w.dx, sv, sMax, sError);
+    const double dtdx = rate(su.t.dx, su.w.dx, tv, tMax, tError);
+    const double dsdy = rate(su.s.dy, su.w.dy, sv, sMax, sError);
+    const double dtdy = rate(su.t.dy, su.w.dy, tv, tMax, tError);
+    const double rho2 = std::max(dsdx * dsdx + dtdx * dtdx, dsdy * dsdy + dtdy * dtdy) *
+                        double(k.texScale2) * (1 + 4 * u);
+    return rho2 < 2.0 * (1 - 4 * u);
+}
+
 // Planes that evaluate alike at every pixel (a zero of either sign adds alike here: the
 // channel is clamped at zero).
 bool samePlane(const Plane& p, const Plane& q) {
@@ -646,6 +705,14 @@ void shadeTriangleFast(const TriangleSetup& setup) {
         return;
     }
     if (!fixedLevel) {
+        // A large triangle that reads the largest level at every pixel is drawn by the kernel
+        // of that level, which skips each pixel's level; the test would cost small ones more.
+        if ((setup.maxX - setup.minX) * (setup.maxY - setup.minY) >= 256 &&
+            largestLevelEverywhere(k, setup)) {
+            useLevel(k, 0, &tc);
+            drawSpans(kernels.fixedLevel[0], k, setup, tc);
+            return;
+        }
         drawSpans(kernels.perPixelLevel, k, setup, tc);
         return;
     }
