@@ -879,6 +879,54 @@ TEST(RasterPaths, GatheredRunsOfNeighbouringTrianglesKeepEachOthersPixels) {
     });
 }
 
+// Small triangles take a path of their own from the vertices to the gathered runs. Triangles
+// about its size limits (16 pixels wide, 32 rows tall), facing both ways under each cull mode,
+// under clip windows that cut some of them (which the general setup then draws), larger ones
+// drawn in between, and some the first after a clear (which must be carried out before them),
+// over random colours and depths, at each kernel width the processor has.
+TEST(RasterPaths, SmallTrianglesAboutTheirLimitsCulledAndClippedMatchTheReference) {
+    auto depth = [](std::mt19937& fill) { return std::uint16_t(fill() & 0x1FFFu); };
+    expectGatheredMatchAtEachWidth(73, 14, depth, [] {
+        ShowDraws draws(305);
+        for (int i = 0; i < 3000; ++i) {
+            if (i % 500 == 0) {
+                const int cull = (i / 500) % 3;
+                grCullMode(cull == 0   ? GR_CULL_DISABLE
+                           : cull == 1 ? GR_CULL_POSITIVE
+                                       : GR_CULL_NEGATIVE);
+                if ((i / 500) % 2)
+                    grClipWindow(100 + 50 * (i / 500), 60, 500, 400);
+                else
+                    grClipWindow(0, 0, 640, 480);
+            }
+            const float x = draws.uniform(60, 560), y = draws.uniform(40, 420);
+            const float w = draws.uniform(0.5f, i % 50 == 0 ? 40.0f : 18.0f);
+            const float h = draws.uniform(0.5f, i % 50 == 0 ? 60.0f : 34.0f);
+            GrVertex v[3] = {
+                draws.corner(x, y, std::exp2(draws.uniform(-4, 0)), draws.uniform(0, 256),
+                             draws.uniform(0, 256)),
+                draws.corner(x + w * draws.uniform(0, 1), y + h, std::exp2(draws.uniform(-4, 0)),
+                             draws.uniform(0, 256), draws.uniform(0, 256)),
+                draws.corner(x + w, y + h * draws.uniform(0, 1), std::exp2(draws.uniform(-4, 0)),
+                             draws.uniform(0, 256), draws.uniform(0, 256))};
+            draws.light(v, i % 7);
+            if (i % 2) std::swap(v[1], v[2]);
+            guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+        }
+        // A clear, and small triangles the first to draw after it.
+        grCullMode(GR_CULL_DISABLE);
+        grClipWindow(0, 0, 640, 480);
+        grBufferClear(0x00406080u, 0, 0xFFFF);
+        for (int i = 0; i < 20; ++i) {
+            const float x = draws.uniform(60, 560), y = draws.uniform(40, 420);
+            GrVertex v[3] = {draws.corner(x, y, 0.5f, 0, 0),
+                             draws.corner(x + 10, y + 5, 0.4f, 100, 0),
+                             draws.corner(x + 3, y + 20, 0.3f, 0, 100)};
+            guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+        }
+    });
+}
+
 // A row is shaded in whole groups of lanes, and its last pixels go through runs of four (with
 // texels) or one masked group (without). Rows of every length up to three groups of the widest
 // kernels, starting at every phase and ending at the buffer's right edge, with each kernel

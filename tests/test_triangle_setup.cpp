@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "test_glide_support.h"
 
@@ -373,6 +374,92 @@ TEST(TriangleSetup, HandPickedTrianglesMatchTheScalarSetup) {
                 EXPECT_EQ(compareSetup(v[0], v[1], v[2], rs), "")
                     << "case at (" << k.x[0] << ", " << k.y[0] << ") cull " << cull;
             }
+}
+
+// The setup of small triangles straight from the vertices against the general setup: the same
+// decision to draw nothing, the same bounds, planes and smallest 1/w, and spans from its 32-bit
+// edges equal to the general setup's rows, at each kernel width the processor has. Triangles
+// too large or cut by the clip window are left to the general setup. Random triangles of the
+// general mix, and ones about the size limits, at random places (some off the screen's edges).
+TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
+    const int before = glide::vectorLanes();
+    std::vector<int> widths;
+    if (glide::widestVectorLanes() >= 8) widths.push_back(8);
+    if (glide::widestVectorLanes() == 16) widths.push_back(16);
+    Generator gen(20261209);
+    int small = 0, nothing = 0, other = 0, nearLimits = 0;
+    for (int i = 0; i < 120000; ++i) {
+        GrVertex v[3];
+        if (i % 2 == 0) {
+            gen.triangle(v);
+        } else {
+            // Up to a pixel or two either side of the largest small triangle, 16 x 32 pixels.
+            const float x = gen.uniform(-20, 660), y = gen.uniform(-40, 500);
+            const float w = gen.uniform(0.2f, 18.0f), h = gen.uniform(0.2f, 34.0f);
+            const bool wild = gen.pick(4) == 0;
+            v[0] = gen.corner(x, y, wild);
+            v[1] = gen.corner(x + w * gen.uniform(0, 1), y + h, wild);
+            v[2] = gen.corner(x + w, y + h * gen.uniform(0, 1), wild);
+            if (gen.pick(2)) std::swap(v[1], v[2]);
+        }
+        if (!usable(v[0]) || !usable(v[1]) || !usable(v[2])) continue;
+        const glide::RenderState rs = gen.state();
+        glide::TriangleSetup whole;
+        const bool drawn = glide::setupTriangle(v[0], v[1], v[2], rs, &whole);
+        glide::SmallTriangle t;
+        const glide::SmallSetup result = glide::setupSmallTriangle(v[0], v[1], v[2], rs, &t);
+        const std::string where = "triangle " + std::to_string(i) + " at (" +
+                                  std::to_string(v[0].x) + ", " + std::to_string(v[0].y) + ")";
+        if (result == glide::SmallSetup::nothing) {
+            ASSERT_FALSE(drawn) << where;
+            ++nothing;
+            continue;
+        }
+        ASSERT_TRUE(drawn) << where;
+        const int width = whole.maxX - whole.minX, height = whole.maxY - whole.minY;
+        if (result == glide::SmallSetup::other) {
+            ++other;
+            continue;
+        }
+        ++small;
+        if (width >= glide::kNarrowWidth - 1 || height >= glide::kSmallRows - 1) ++nearLimits;
+        ASSERT_LE(width, glide::kNarrowWidth) << where;
+        ASSERT_LE(height, glide::kSmallRows) << where;
+        // The general setup's fields as the small one keeps them.
+        glide::TriangleSetup same = whole;
+        same.minX = t.minX;
+        same.maxX = t.maxX;
+        same.minY = t.minY;
+        same.maxY = t.maxY;
+        same.minOow = t.minOow;
+        glide::Plane* const planes[8] = {&same.r, &same.g, &same.b, &same.a,
+                                         &same.w, &same.s, &same.t, &same.z};
+        for (int p = 0; p < 8; ++p) *planes[p] = {t.c0[p], t.dx[p], t.dy[p]};
+        ASSERT_EQ(difference(same, whole), "") << where;
+        for (int lanes : widths) {
+            glide::setVectorLanes(lanes);
+            std::int16_t span[glide::kSmallRows + 3][2];
+            glide::narrowSpansFrom(t.edges, t.minX, width, height, span);
+            for (int y = whole.minY; y < whole.maxY; ++y) {
+                int x0, x1;
+                glide::rowSpan(whole, y, &x0, &x1);
+                const int s0 = span[y - whole.minY][0], s1 = span[y - whole.minY][1];
+                if (x0 >= x1)
+                    ASSERT_GE(s0, s1) << where << ", row " << y << ", " << lanes << " lanes";
+                else
+                    ASSERT_TRUE(s0 == x0 && s1 == x1)
+                        << where << ", row " << y << ": [" << s0 << ", " << s1 << ") against ["
+                        << x0 << ", " << x1 << "), " << lanes << " lanes";
+            }
+        }
+    }
+    glide::setVectorLanes(before);
+    // The mix must reach every outcome, and small triangles at the size limits, or it proves
+    // little.
+    EXPECT_GT(small, 15000);
+    EXPECT_GT(nearLimits, 1000);
+    EXPECT_GT(nothing, 5000);
+    EXPECT_GT(other, 5000);
 }
 
 }  // namespace

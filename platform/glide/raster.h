@@ -157,6 +157,46 @@ constexpr int kNarrowWidth = 16;
 constexpr int kNarrowSpanRows = kHeight + 3;
 bool narrowSpans(const TriangleSetup& setup, std::int16_t (*span)[2]);
 
+// A narrow triangle's edges at the first pixel of its bounds, their steps along x and y, and
+// their limits (a pixel is inside where every edge's value is above its limit), as 32-bit
+// values.
+struct NarrowEdges {
+    int first[3], ex[3], ey[3], limit[3];
+};
+
+// --- small triangles ----------------------------------------------------------------------------
+
+// Triangles at most kNarrowWidth pixels wide and this many rows tall can be set up as small ones.
+constexpr int kSmallRows = 32;
+
+// What the gathering of a small triangle needs, worked out straight from its vertices: its
+// bounds (the reference pixel is the first, minX and minY), its edges in 32 bits and its planes
+// side by side, each value the one setupTriangle gives. Plane i of c0, dx and dy is, in order,
+// red, green, blue, alpha, 1/w, s/w, t/w and ooz.
+struct SmallTriangle {
+    int minX = 0, maxX = 0, minY = 0, maxY = 0;
+    NarrowEdges edges;
+    float minOow = 0;
+    alignas(32) float c0[8], dx[8], dy[8];
+};
+enum class SmallSetup {
+    nothing,  // setupTriangle would draw nothing
+    small,    // set up
+    other,    // not small, or cut by the clip window: for setupTriangle
+};
+// Sets up a triangle of usable vertices (finite, in range, 1/w > 0) as a small one where it is
+// one: at most kNarrowWidth by kSmallRows pixels, and its bounds not cut by the clip window or
+// the buffers, so that its vertices lie within a pixel of them and every edge value over the
+// bounds is far inside 32 bits.
+SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                              const RenderState& rs, SmallTriangle* out);
+
+// The spans of rows [0, height) of a small or narrow triangle from its 32-bit edges, as
+// narrowSpans gives them (`span` with room for three rows more, see there); minX and width: the
+// bounds along x, width at most kNarrowWidth. The processor must have AVX2.
+void narrowSpansFrom(const NarrowEdges& edges, int minX, int width, int height,
+                     std::int16_t (*span)[2]);
+
 // --- textures ---------------------------------------------------------------------------------
 
 struct TextureLevel {
@@ -399,5 +439,10 @@ RasterPath rasterPath();
 
 // Draws one triangle through setup and the selected stage, limited to the clip window.
 void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
+
+// The optimised stage's path of its own for the small triangles it gathers, straight from the
+// vertices (usable ones). True when the triangle is dealt with: queued, or nothing to draw;
+// false: for setup and shadeTriangleFast, which give the same pixels.
+bool drawSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
 
 }  // namespace glide

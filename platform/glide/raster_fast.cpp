@@ -205,12 +205,12 @@ const FastConfig& currentConfig() {
 // The covered pixels of a row are one run: from the lowest set bit to the highest. An empty row
 // gives [0, 0) (the bit scans are taken on a value with a bit set either way, so no branch:
 // whether a row is empty changes unpredictably from row to row).
-inline void storeSpan(const TriangleSetup& s, unsigned bits, std::int16_t* span) {
+inline void storeSpan(int minX, unsigned bits, std::int16_t* span) {
     const int x0 = __builtin_ctz(bits | 0x10000u) & 15;
     const int x1 = 32 - __builtin_clz(bits | 1u);
     const int empty = -int(bits == 0);
-    span[0] = std::int16_t(s.minX + x0);
-    span[1] = std::int16_t(s.minX + (x1 & ~empty));
+    span[0] = std::int16_t(minX + x0);
+    span[1] = std::int16_t(minX + (x1 & ~empty));
 }
 
 // Row after row in blocks of four, the covered pixels among the first 8 * Halves of the bounds:
@@ -218,10 +218,9 @@ inline void storeSpan(const TriangleSetup& s, unsigned bits, std::int16_t* span)
 // the lanes within the bounds. A triangle's few rows then take one or two turns of the loop,
 // whose end the processor predicts.
 template <int Halves>
-AVX2 INLINE void narrowRows(const TriangleSetup& s, __m256i e[3][2], const __m256i step[3],
+AVX2 INLINE void narrowRows(int minX, int height, __m256i e[3][2], const __m256i step[3],
                             const __m256i limit[3], const __m256i bounds[2],
                             std::int16_t (*span)[2]) {
-    const int height = s.maxY - s.minY;
     for (int r = 0; r < height; r += 4) {
 #pragma GCC unroll 4
         for (int q = 0; q < 4; ++q) {
@@ -235,7 +234,7 @@ AVX2 INLINE void narrowRows(const TriangleSetup& s, __m256i e[3][2], const __m25
                 }
             unsigned bits = unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[0])));
             if (Halves == 2) bits |= unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(in[1]))) << 8;
-            storeSpan(s, bits, span[r + q]);
+            storeSpan(minX, bits, span[r + q]);
         }
     }
 }
@@ -280,11 +279,7 @@ void setFootprintGather(bool gather) {
 
 namespace {
 
-// A narrow triangle's edges at the first pixel of its bounds, their steps along x and y and
-// their limits, as 32-bit values; false where they do not fit (see below).
-struct NarrowEdges {
-    int first[3], ex[3], ey[3], limit[3];
-};
+// A narrow triangle's 32-bit edges; false where they do not fit (see below).
 bool narrowEdges(const TriangleSetup& s, NarrowEdges* out) {
     const int width = s.maxX - s.minX, height = s.maxY - s.minY;
     if (width <= 0 || width > kNarrowWidth || height <= 0 || height > kHeight) return false;
@@ -311,10 +306,8 @@ bool narrowEdges(const TriangleSetup& s, NarrowEdges* out) {
 
 }  // namespace
 
-AVX2 bool narrowSpans8(const TriangleSetup& s, std::int16_t (*span)[2]) {
-    NarrowEdges n;
-    if (!narrowEdges(s, &n)) return false;
-    const int width = s.maxX - s.minX;
+AVX2 void narrowSpansFrom8(const NarrowEdges& n, int minX, int width, int height,
+                           std::int16_t (*span)[2]) {
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i e[3][2], step[3], limit[3];
 #pragma GCC unroll 3
@@ -330,19 +323,22 @@ AVX2 bool narrowSpans8(const TriangleSetup& s, std::int16_t (*span)[2]) {
         _mm256_cmpgt_epi32(w, lanes),
         _mm256_cmpgt_epi32(w, _mm256_add_epi32(lanes, _mm256_set1_epi32(8)))};
     if (width <= 8)
-        narrowRows<1>(s, e, step, limit, bounds, span);
+        narrowRows<1>(minX, height, e, step, limit, bounds, span);
     else
-        narrowRows<2>(s, e, step, limit, bounds, span);
+        narrowRows<2>(minX, height, e, step, limit, bounds, span);
+}
+
+AVX2 bool narrowSpans8(const TriangleSetup& s, std::int16_t (*span)[2]) {
+    NarrowEdges n;
+    if (!narrowEdges(s, &n)) return false;
+    narrowSpansFrom8(n, s.minX, s.maxX - s.minX, s.maxY - s.minY, span);
     return true;
 }
 
 // The same with sixteen lanes: one vector covers the widest narrow triangle.
-__attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl"))) bool narrowSpans16(
-    const TriangleSetup& s, std::int16_t (*span)[2]) {
+__attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl"))) void narrowSpansFrom16(
+    const NarrowEdges& n, int minX, int width, int height, std::int16_t (*span)[2]) {
     static_assert(kNarrowWidth <= 16);
-    NarrowEdges n;
-    if (!narrowEdges(s, &n)) return false;
-    const int width = s.maxX - s.minX, height = s.maxY - s.minY;
     const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __m512i e[3], step[3], limit[3];
 #pragma GCC unroll 3
@@ -362,9 +358,15 @@ __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl"))) bool narr
                 in = _mm512_mask_cmpgt_epi32_mask(in, e[i], limit[i]);
                 e[i] = _mm512_add_epi32(e[i], step[i]);
             }
-            storeSpan(s, in, span[r + q]);
+            storeSpan(minX, in, span[r + q]);
         }
     }
+}
+
+bool narrowSpans16(const TriangleSetup& s, std::int16_t (*span)[2]) {
+    NarrowEdges n;
+    if (!narrowEdges(s, &n)) return false;
+    narrowSpansFrom16(n, s.minX, s.maxX - s.minX, s.maxY - s.minY, span);
     return true;
 }
 
@@ -505,8 +507,9 @@ bool samePlane(const Plane& p, const Plane& q) {
 // and weights. s/w and t/w are bounded over the triangle's bounds by their planes; 1/w at a
 // covered pixel is the plane's own value for a flat w, and otherwise at least the smallest
 // vertex 1/w less the round-off of the plane. `limit`: the configuration's safeLimit.
-bool safeCoordinates(const TriangleSetup& su, double limit, bool flat, float invW) {
-    const double fx = double(su.maxX - su.xRef) + 8.0, fy = double(su.maxY - su.yRef);
+bool safePlanes(int width, int height, const Plane& s, const Plane& t, const Plane& w, float minOow,
+                double limit, bool flat, float invW) {
+    const double fx = double(width) + 8.0, fy = double(height);
     auto extent = [&](const Plane& p) {
         return std::fabs(double(p.c0)) + std::fabs(double(p.dy)) * fy +
                std::fabs(double(p.dx)) * fx;
@@ -517,12 +520,16 @@ bool safeCoordinates(const TriangleSetup& su, double limit, bool flat, float inv
     if (flat) {
         bound = limit / std::fabs(double(invW));
     } else {
-        const double lowest = double(su.minOow) - 1e-6 * extent(su.w);
+        const double lowest = double(minOow) - 1e-6 * extent(w);
         if (!(lowest > 0.0)) return false;
         bound = limit * lowest;
     }
     // NaN fails the comparisons as well.
-    return extent(su.s) < bound && extent(su.t) < bound;
+    return extent(s) < bound && extent(t) < bound;
+}
+bool safeCoordinates(const TriangleSetup& su, double limit, bool flat, float invW) {
+    return safePlanes(su.maxX - su.xRef, su.maxY - su.yRef, su.s, su.t, su.w, su.minOow, limit,
+                      flat, invW);
 }
 
 // True when every iterated channel (red, green, blue, alpha) lies inside -1..256 at every
@@ -661,6 +668,41 @@ void drawSpans(Kernel kernel, const FastConfig& k, const TriangleSetup& su,
 bool narrowSpans(const TriangleSetup& setup, std::int16_t (*span)[2]) {
     if (!hasAvx2()) return false;
     return vectorLanes() == 16 ? narrowSpans16(setup, span) : narrowSpans8(setup, span);
+}
+
+void narrowSpansFrom(const NarrowEdges& edges, int minX, int width, int height,
+                     std::int16_t (*span)[2]) {
+    if (vectorLanes() == 16)
+        narrowSpansFrom16(edges, minX, width, height, span);
+    else
+        narrowSpansFrom8(edges, minX, width, height, span);
+}
+
+bool drawSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+    // The triangles that shadeTriangleFast would gather: a state whose kernels gather, with
+    // texels, one drawing thread, and (below) a w with a slope and safe texel coordinates.
+    if (bandsOn()) return false;
+    const FastConfig& k = currentConfig();
+    if (!k.vector || !k.mipmap || !k.texture || !k.kernels->gatherSmall) return false;
+    SmallTriangle t;
+    switch (setupSmallTriangle(a, b, c, board.state, &t)) {
+        case SmallSetup::nothing:
+            return true;
+        case SmallSetup::other:
+            return false;
+        case SmallSetup::small:
+            break;
+    }
+    auto plane = [&t](int i) { return Plane{t.c0[i], t.dx[i], t.dy[i]}; };
+    const Plane w = plane(4);
+    const bool flat = w.dx == 0.0f && w.dy == 0.0f && std::isfinite(w.c0) && w.c0 != 0.0f;
+    if (flat) return false;
+    // As in shadeTriangleFast: such a triangle is never drawn in a pending clear's place.
+    if (board.pending.active) fillPendingClear();
+    if (!safePlanes(t.maxX - t.minX, t.maxY - t.minY, plane(5), plane(6), w, t.minOow, k.safeLimit,
+                    false, 0.0f))
+        return false;
+    return k.kernels->gatherSmall(k, t);
 }
 
 void shadeTriangleFast(const TriangleSetup& setup) {

@@ -60,6 +60,9 @@ struct KernelSet {
     // Queues a narrow triangle of the per-pixel-level kernel to be shaded with others of this
     // state (false: not queued, to be drawn at once); null: never.
     bool (*gather)(const FastConfig&, const TriangleSetup&, const TriangleConsts&) = nullptr;
+    // The same for a triangle set up as a small one (drawSmallTriangle): its spans are worked
+    // out here; false for one too tall (then for setup and shadeTriangleFast).
+    bool (*gatherSmall)(const FastConfig&, const SmallTriangle&) = nullptr;
 };
 
 struct FastConfig {
@@ -124,6 +127,11 @@ struct TriangleConsts {
 // too steep.
 bool narrowSpans8(const TriangleSetup& setup, std::int16_t (*span)[2]);
 bool narrowSpans16(const TriangleSetup& setup, std::int16_t (*span)[2]);
+// The same from a triangle's 32-bit edges (see narrowSpansFrom).
+void narrowSpansFrom8(const NarrowEdges& edges, int minX, int width, int height,
+                      std::int16_t (*span)[2]);
+void narrowSpansFrom16(const NarrowEdges& edges, int minX, int width, int height,
+                       std::int16_t (*span)[2]);
 
 // True when every texel that the pixels [x0, x1) of row y filter has the key colour, so the
 // key drops them all: for a flat-w triangle read at one level with safe addressing

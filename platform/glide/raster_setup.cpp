@@ -116,7 +116,8 @@ struct PlaneLanes {
 // order (no fused steps, division by the area itself), so every lane rounds as the scalar
 // code does and gives its bits. The three results of each lane are stored as that lane's
 // Plane, four planes in a row from `out`.
-AVX2 inline void fourPlanes(const PlaneLanes& p, __m128 va, __m128 vb, __m128 vc, float* out) {
+AVX2 inline void fourPlaneValues(const PlaneLanes& p, __m128 va, __m128 vb, __m128 vc, __m128* k,
+                                 __m128* x, __m128* y) {
     const __m256d a = _mm256_cvtps_pd(va), b = _mm256_cvtps_pd(vb), c = _mm256_cvtps_pd(vc);
     const __m256d ba = _mm256_sub_pd(b, a), ca = _mm256_sub_pd(c, a);
     const __m256d dx =
@@ -125,7 +126,14 @@ AVX2 inline void fourPlanes(const PlaneLanes& p, __m128 va, __m128 vb, __m128 vc
         _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(ca, p.xbxa), _mm256_mul_pd(ba, p.xcxa)), p.area);
     const __m256d c0 =
         _mm256_add_pd(_mm256_add_pd(a, _mm256_mul_pd(dx, p.xRef)), _mm256_mul_pd(dy, p.yRef));
-    const __m128 k = _mm256_cvtpd_ps(c0), x = _mm256_cvtpd_ps(dx), y = _mm256_cvtpd_ps(dy);
+    *k = _mm256_cvtpd_ps(c0);
+    *x = _mm256_cvtpd_ps(dx);
+    *y = _mm256_cvtpd_ps(dy);
+}
+
+AVX2 inline void fourPlanes(const PlaneLanes& p, __m128 va, __m128 vb, __m128 vc, float* out) {
+    __m128 k, x, y;
+    fourPlaneValues(p, va, vb, vc, &k, &x, &y);
     // Lanes (k, x, y) of planes 0..3 to k0 x0 y0 k1 | x1 y1 k2 x2 | y2 k3 x3 y3.
     const __m128 o0 =
         _mm_blend_ps(_mm_blend_ps(_mm_permute_ps(k, 0b01000000), _mm_permute_ps(x, 0), 0b0010),
@@ -141,20 +149,41 @@ AVX2 inline void fourPlanes(const PlaneLanes& p, __m128 va, __m128 vb, __m128 vc
     _mm_storeu_ps(out + 8, o2);
 }
 
+AVX2 inline PlaneLanes planeLanes(const PlaneBuilder& p) {
+    return {_mm256_set1_pd(p.area),
+            _mm256_set1_pd(p.yc - p.ya),
+            _mm256_set1_pd(p.yb - p.ya),
+            _mm256_set1_pd(p.xb - p.xa),
+            _mm256_set1_pd(p.xc - p.xa),
+            _mm256_set1_pd(p.xRefCentre - p.xa),
+            _mm256_set1_pd(p.yRefCentre - p.ya)};
+}
+
 AVX2 void buildPlanesVector(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
                             const GrVertex& c, TriangleSetup* out) {
-    const PlaneLanes lanes{_mm256_set1_pd(p.area),
-                           _mm256_set1_pd(p.yc - p.ya),
-                           _mm256_set1_pd(p.yb - p.ya),
-                           _mm256_set1_pd(p.xb - p.xa),
-                           _mm256_set1_pd(p.xc - p.xa),
-                           _mm256_set1_pd(p.xRefCentre - p.xa),
-                           _mm256_set1_pd(p.yRefCentre - p.ya)};
+    const PlaneLanes lanes = planeLanes(p);
     // Texture perspective uses the vertex's 1/w, as in the scalar builder.
     fourPlanes(lanes, firstThreeAnd(&a.r, &a.a), firstThreeAnd(&b.r, &b.a),
                firstThreeAnd(&c.r, &c.a), &out->r.c0);
     fourPlanes(lanes, firstThreeAnd(&a.oow, &a.ooz), firstThreeAnd(&b.oow, &b.ooz),
                firstThreeAnd(&c.oow, &c.ooz), &out->w.c0);
+}
+
+// The same planes side by side: c0, dx and dy of the eight planes each in a row.
+AVX2 void buildPlanesVectorApart(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
+                                 const GrVertex& c, SmallTriangle* out) {
+    const PlaneLanes lanes = planeLanes(p);
+    __m128 k, x, y;
+    fourPlaneValues(lanes, firstThreeAnd(&a.r, &a.a), firstThreeAnd(&b.r, &b.a),
+                    firstThreeAnd(&c.r, &c.a), &k, &x, &y);
+    _mm_store_ps(out->c0, k);
+    _mm_store_ps(out->dx, x);
+    _mm_store_ps(out->dy, y);
+    fourPlaneValues(lanes, firstThreeAnd(&a.oow, &a.ooz), firstThreeAnd(&b.oow, &b.ooz),
+                    firstThreeAnd(&c.oow, &c.ooz), &k, &x, &y);
+    _mm_store_ps(out->c0 + 4, k);
+    _mm_store_ps(out->dx + 4, x);
+    _mm_store_ps(out->dy + 4, y);
 }
 
 bool hasAvx512() {
@@ -174,8 +203,11 @@ AVX512 inline __m256 eightAttributes(const GrVertex& v) {
 
 // All eight planes side by side in the eight double lanes of one vector, each lane the scalar
 // builder's operations in its order, as fourPlanes does for four.
-AVX512 void buildPlanes512(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
-                           const GrVertex& c, TriangleSetup* out) {
+struct EightPlanes {
+    __m512d c0, dx, dy;
+};
+AVX512 inline EightPlanes eightPlanes(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
+                                      const GrVertex& c) {
     const __m512d va = _mm512_maskz_cvtps_pd(0xFF, eightAttributes(a));
     const __m512d vb = _mm512_maskz_cvtps_pd(0xFF, eightAttributes(b));
     const __m512d vc = _mm512_maskz_cvtps_pd(0xFF, eightAttributes(c));
@@ -190,6 +222,12 @@ AVX512 void buildPlanes512(const PlaneBuilder& p, const GrVertex& a, const GrVer
     const __m512d c0 =
         _mm512_add_pd(_mm512_add_pd(va, _mm512_mul_pd(dx, _mm512_set1_pd(p.xRefCentre - p.xa))),
                       _mm512_mul_pd(dy, _mm512_set1_pd(p.yRefCentre - p.ya)));
+    return {c0, dx, dy};
+}
+
+AVX512 void buildPlanes512(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
+                           const GrVertex& c, TriangleSetup* out) {
+    const auto [c0, dx, dy] = eightPlanes(p, a, b, c);
     // c0 of the eight planes in lanes 0..7 and dx in 8..15 of one vector, dy in another; the
     // planes are stored as (c0, dx, dy) each, one after the other from red.
     const __m512 kx = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_maskz_cvtpd_ps(0xFF, c0)),
@@ -201,6 +239,14 @@ AVX512 void buildPlanes512(const PlaneBuilder& p, const GrVertex& a, const GrVer
         kx, _mm512_setr_epi32(13, 21, 6, 14, 22, 7, 15, 23, 0, 0, 0, 0, 0, 0, 0, 0), y);
     _mm512_storeu_ps(&out->r.c0, first);
     _mm512_mask_storeu_ps(&out->r.c0 + 16, 0xFF, rest);
+}
+
+AVX512 void buildPlanes512Apart(const PlaneBuilder& p, const GrVertex& a, const GrVertex& b,
+                                const GrVertex& c, SmallTriangle* out) {
+    const auto [c0, dx, dy] = eightPlanes(p, a, b, c);
+    _mm256_store_ps(out->c0, _mm512_maskz_cvtpd_ps(0xFF, c0));
+    _mm256_store_ps(out->dx, _mm512_maskz_cvtpd_ps(0xFF, dx));
+    _mm256_store_ps(out->dy, _mm512_maskz_cvtpd_ps(0xFF, dy));
 }
 
 void buildPlanesScalar(const PlaneBuilder& plane, const GrVertex& a, const GrVertex& b,
@@ -217,21 +263,36 @@ void buildPlanesScalar(const PlaneBuilder& plane, const GrVertex& a, const GrVer
     out->z = plane(a.ooz, b.ooz, c.ooz);
 }
 
-// setupTriangle for vertices known to be usable.
-inline __attribute__((always_inline)) bool setupUsableTriangle(const GrVertex& a, const GrVertex& b,
-                                                               const GrVertex& c,
-                                                               const RenderState& rs,
-                                                               TriangleSetup* out) {
+// A triangle's snapped vertices, twice its signed area and its pixel bounds.
+struct Bounds {
+    Snapped a, b, c;
+    std::int64_t area2;
+    int minX, maxX, minY, maxY;
+    bool cut;  // the bounds were cut by the clip window or the buffers
+};
+
+// The first steps of setup: false when the triangle is degenerate, culled or covers no pixel
+// centre of the clip window.
+inline __attribute__((always_inline)) bool snapAndBound(const GrVertex& a, const GrVertex& b,
+                                                        const GrVertex& c, const RenderState& rs,
+                                                        Bounds* out) {
     const Snapped sa = snap(a), sb = snap(b), sc = snap(c);
     const std::int64_t area2 = (sb.x - sa.x) * (sc.y - sa.y) - (sc.x - sa.x) * (sb.y - sa.y);
     if (area2 == 0) return false;
     if (rs.cullMode == GR_CULL_POSITIVE && area2 > 0) return false;
     if (rs.cullMode == GR_CULL_NEGATIVE && area2 < 0) return false;
+    out->a = sa;
+    out->b = sb;
+    out->c = sc;
+    out->area2 = area2;
 
     // Pixel bounds: centres (16X + 8) within the vertices' extent, inside the clip window and
     // the buffers.
-    const std::int64_t loX = std::min({sa.x, sb.x, sc.x}), hiX = std::max({sa.x, sb.x, sc.x});
-    const std::int64_t loY = std::min({sa.y, sb.y, sc.y}), hiY = std::max({sa.y, sb.y, sc.y});
+    // Conditional moves rather than branches: the vertices come in any order.
+    auto least = [](std::int64_t p, std::int64_t q) { return q < p ? q : p; };
+    auto most = [](std::int64_t p, std::int64_t q) { return q > p ? q : p; };
+    const std::int64_t loX = least(least(sa.x, sb.x), sc.x), hiX = most(most(sa.x, sb.x), sc.x);
+    const std::int64_t loY = least(least(sa.y, sb.y), sc.y), hiY = most(most(sa.y, sb.y), sc.y);
     auto clampRange = [](std::int64_t v, int lo, int hi) {
         return int(v < lo ? lo : (v > hi ? hi : v));
     };
@@ -240,11 +301,30 @@ inline __attribute__((always_inline)) bool setupUsableTriangle(const GrVertex& a
     // Division by 16 rounded down is an arithmetic shift by 4; rounded up, the same on -v.
     auto floor16 = [](std::int64_t v) { return v >> 4; };
     auto ceil16 = [](std::int64_t v) { return -((-v) >> 4); };
-    out->minX = clampRange(ceil16(loX - 8), clipX0, clipX1);
-    out->maxX = clampRange(floor16(hiX - 8) + 1, clipX0, clipX1);
-    out->minY = clampRange(ceil16(loY - 8), clipY0, clipY1);
-    out->maxY = clampRange(floor16(hiY - 8) + 1, clipY0, clipY1);
+    const std::int64_t minX = ceil16(loX - 8), maxX = floor16(hiX - 8) + 1;
+    const std::int64_t minY = ceil16(loY - 8), maxY = floor16(hiY - 8) + 1;
+    out->minX = clampRange(minX, clipX0, clipX1);
+    out->maxX = clampRange(maxX, clipX0, clipX1);
+    out->minY = clampRange(minY, clipY0, clipY1);
+    out->maxY = clampRange(maxY, clipY0, clipY1);
     if (out->minX >= out->maxX || out->minY >= out->maxY) return false;
+    out->cut = out->minX != minX || out->maxX != maxX || out->minY != minY || out->maxY != maxY;
+    return true;
+}
+
+// setupTriangle for vertices known to be usable.
+inline __attribute__((always_inline)) bool setupUsableTriangle(const GrVertex& a, const GrVertex& b,
+                                                               const GrVertex& c,
+                                                               const RenderState& rs,
+                                                               TriangleSetup* out) {
+    Bounds bounds;
+    if (!snapAndBound(a, b, c, rs, &bounds)) return false;
+    const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
+    const std::int64_t area2 = bounds.area2;
+    out->minX = bounds.minX;
+    out->maxX = bounds.maxX;
+    out->minY = bounds.minY;
+    out->maxY = bounds.maxY;
     out->xRef = out->minX;
     out->yRef = out->minY;
 
@@ -278,7 +358,66 @@ inline __attribute__((always_inline)) bool setupUsableTriangle(const GrVertex& a
     return true;
 }
 
+// An edge of a small triangle in 32 bits, the narrow form of makeEdge's at the reference pixel
+// (xRef, yRef): the vertices lie within a pixel of the bounds, so every value is small.
+inline void smallEdge(Snapped p, Snapped q, int xRef, int yRef, int i, NarrowEdges* out) {
+    const int dx = int(q.x - p.x), dy = int(q.y - p.y);
+    out->ex[i] = -16 * dy;
+    out->ey[i] = 16 * dx;
+    out->first[i] = dx * (16 * yRef + 8 - int(p.y)) - dy * (16 * xRef + 8 - int(p.x));
+    // makeEdge's bias less one: 0 where the edge owns the centres on it, else 1. Worked out
+    // without a branch: which way an edge runs is anyone's guess.
+    const int owns = int(dy < 0) | (int(dy == 0) & int(dx < 0));
+    out->limit[i] = -owns;
+}
+
 }  // namespace
+
+SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                              const RenderState& rs, SmallTriangle* out) {
+    Bounds bounds;
+    if (!snapAndBound(a, b, c, rs, &bounds)) return SmallSetup::nothing;
+    // Uncut bounds hold each vertex within a pixel: the edges' steps stay below 2^14 and their
+    // values over the bounds (and the rows and lanes worked out past them) below 2^21.
+    if (bounds.cut || bounds.maxX - bounds.minX > kNarrowWidth ||
+        bounds.maxY - bounds.minY > kSmallRows)
+        return SmallSetup::other;
+    const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
+    const int xRef = bounds.minX, yRef = bounds.minY;
+    out->minX = bounds.minX;
+    out->maxX = bounds.maxX;
+    out->minY = bounds.minY;
+    out->maxY = bounds.maxY;
+    if (bounds.area2 > 0) {
+        smallEdge(sa, sb, xRef, yRef, 0, &out->edges);
+        smallEdge(sb, sc, xRef, yRef, 1, &out->edges);
+        smallEdge(sc, sa, xRef, yRef, 2, &out->edges);
+    } else {
+        smallEdge(sa, sc, xRef, yRef, 0, &out->edges);
+        smallEdge(sc, sb, xRef, yRef, 1, &out->edges);
+        smallEdge(sb, sa, xRef, yRef, 2, &out->edges);
+    }
+    const PlaneBuilder plane{double(sa.x) / 16.0,          double(sa.y) / 16.0, double(sb.x) / 16.0,
+                             double(sb.y) / 16.0,          double(sc.x) / 16.0, double(sc.y) / 16.0,
+                             double(bounds.area2) / 256.0, xRef + 0.5,          yRef + 0.5};
+    if (hasAvx512()) {
+        buildPlanes512Apart(plane, a, b, c, out);
+    } else if (hasAvx2()) {
+        buildPlanesVectorApart(plane, a, b, c, out);
+    } else {
+        TriangleSetup whole;
+        buildPlanesScalar(plane, a, b, c, &whole);
+        const Plane* planes[8] = {&whole.r, &whole.g, &whole.b, &whole.a,
+                                  &whole.w, &whole.s, &whole.t, &whole.z};
+        for (int i = 0; i < 8; ++i) {
+            out->c0[i] = planes[i]->c0;
+            out->dx[i] = planes[i]->dx;
+            out->dy[i] = planes[i]->dy;
+        }
+    }
+    out->minOow = std::min({a.oow, b.oow, c.oow});
+    return SmallSetup::small;
+}
 
 bool setupTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c, const RenderState& rs,
                    TriangleSetup* out) {
@@ -328,10 +467,10 @@ namespace {
 template <bool kUsable>
 void drawTriangleOf(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
     ensureBuffers();
+    if (!kUsable && (!usable(a) || !usable(b) || !usable(c))) return;
+    if (selectedPath == RasterPath::fast && drawSmallTriangle(a, b, c)) return;
     TriangleSetup& setup = current;
-    if (kUsable ? !setupUsableTriangle(a, b, c, board.state, &setup)
-                : !setupTriangle(a, b, c, board.state, &setup))
-        return;
+    if (!setupUsableTriangle(a, b, c, board.state, &setup)) return;
     if (selectedPath == RasterPath::reference)
         shadeTriangleReference(setup);
     else
