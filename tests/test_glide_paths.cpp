@@ -881,7 +881,7 @@ TEST(RasterPaths, GatheredRunsOfNeighbouringTrianglesKeepEachOthersPixels) {
 
 // Small triangles take a path of their own from the vertices to the gathered runs. Triangles
 // about its size limits (16 pixels wide, 32 rows tall), facing both ways under each cull mode,
-// under clip windows that cut some of them (which the general setup then draws), larger ones
+// under clip windows that cut some of them, larger ones
 // drawn in between, and some the first after a clear (which must be carried out before them),
 // over random colours and depths, at each kernel width the processor has.
 TEST(RasterPaths, SmallTrianglesAboutTheirLimitsCulledAndClippedMatchTheReference) {

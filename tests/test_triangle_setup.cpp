@@ -379,8 +379,9 @@ TEST(TriangleSetup, HandPickedTrianglesMatchTheScalarSetup) {
 // The setup of small triangles straight from the vertices against the general setup: the same
 // decision to draw nothing, the same bounds, planes and smallest 1/w, and spans from its 32-bit
 // edges equal to the general setup's rows, at each kernel width the processor has. Triangles
-// too large or cut by the clip window are left to the general setup. Random triangles of the
-// general mix, and ones about the size limits, at random places (some off the screen's edges).
+// too large, or cut down to a few pixels by the clip window from far away, are left to the
+// general setup. Random triangles of the general mix, and ones about the size limits, at random
+// places (some off the screen's edges).
 TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
     const int before = glide::vectorLanes();
     std::vector<int> widths;

@@ -182,11 +182,11 @@ struct SmallTriangle {
 enum class SmallSetup {
     nothing,  // setupTriangle would draw nothing
     small,    // set up
-    other,    // not small, or cut by the clip window: for setupTriangle
+    other,    // not small, or a vertex far away: for setupTriangle
 };
 // Sets up a triangle of usable vertices (finite, in range, 1/w > 0) as a small one where it is
-// one: at most kNarrowWidth by kSmallRows pixels, and its bounds not cut by the clip window or
-// the buffers, so that its vertices lie within a pixel of them and every edge value over the
+// one: at most kNarrowWidth by kSmallRows pixels within the clip window, with every vertex less
+// than 256 pixels from its first pixel along each axis, so that every edge value over the
 // bounds is far inside 32 bits.
 SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
                               const RenderState& rs, SmallTriangle* out);
@@ -440,9 +440,13 @@ RasterPath rasterPath();
 // Draws one triangle through setup and the selected stage, limited to the clip window.
 void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
 
-// The optimised stage's path of its own for the small triangles it gathers, straight from the
-// vertices (usable ones). True when the triangle is dealt with: queued, or nothing to draw;
-// false: for setup and shadeTriangleFast, which give the same pixels.
-bool drawSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
+// The optimised stage's path of its own for the small triangles it gathers. True when the
+// state's small triangles are gathered (one drawing thread, a state whose kernels gather), so
+// that they may be set up as small ones.
+bool gathersSmallTriangles();
+// Queues a triangle set up as a small one, as shadeTriangleFast would gather it. False when it
+// is not one that is gathered (a w without a slope, texel coordinates out of the safe range,
+// too tall): then for setupTriangle and shadeTriangleFast, which give the same pixels.
+bool gatherSmallTriangle(const SmallTriangle& t);
 
 }  // namespace glide

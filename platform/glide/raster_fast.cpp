@@ -179,21 +179,26 @@ void buildConfig(FastConfig& k) {
     if (k.vector) k.kernels = pickKernels(rs, k);
 }
 
-const FastConfig& currentConfig() {
-    if (configSerial != board.state.serial || configTextureSerial != board.textureSerial) {
-        // Gathered triangles are shaded with the configuration they were drawn with, whose
-        // place may be taken below.
-        if (gatheredRuns) shadeGatheredNow();
-        // With no work queued, no triangle still needs the current configuration, and its
-        // place, already in the cache, is reused.
-        const int place = bandJobsQueued ? (currentPlace + 1) % kConfigs : currentPlace;
-        waitForBandJob(configTicket[place]);
-        configTicket[place] = 0;
-        buildConfig(configs[place]);
-        currentPlace = place;
-        configSerial = board.state.serial;
-        configTextureSerial = board.textureSerial;
-    }
+// Builds the configuration of the board's state in the next place (see currentConfig).
+__attribute__((noinline)) void newConfig() {
+    // Gathered triangles are shaded with the configuration they were drawn with, whose
+    // place may be taken below.
+    if (gatheredRuns) shadeGatheredNow();
+    // With no work queued, no triangle still needs the current configuration, and its
+    // place, already in the cache, is reused.
+    const int place = bandJobsQueued ? (currentPlace + 1) % kConfigs : currentPlace;
+    waitForBandJob(configTicket[place]);
+    configTicket[place] = 0;
+    buildConfig(configs[place]);
+    currentPlace = place;
+    configSerial = board.state.serial;
+    configTextureSerial = board.textureSerial;
+}
+
+// The configuration of the board's state, built when the state or a texture has changed.
+inline const FastConfig& currentConfig() {
+    if (configSerial != board.state.serial || configTextureSerial != board.textureSerial)
+        newConfig();
     return configs[currentPlace];
 }
 
@@ -678,26 +683,21 @@ void narrowSpansFrom(const NarrowEdges& edges, int minX, int width, int height,
         narrowSpansFrom8(edges, minX, width, height, span);
 }
 
-bool drawSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+bool gathersSmallTriangles() {
     // The triangles that shadeTriangleFast would gather: a state whose kernels gather, with
-    // texels, one drawing thread, and (below) a w with a slope and safe texel coordinates.
-    if (bandsOn()) return false;
+    // texels, and one drawing thread.
     const FastConfig& k = currentConfig();
-    if (!k.vector || !k.mipmap || !k.texture || !k.kernels->gatherSmall) return false;
-    SmallTriangle t;
-    switch (setupSmallTriangle(a, b, c, board.state, &t)) {
-        case SmallSetup::nothing:
-            return true;
-        case SmallSetup::other:
-            return false;
-        case SmallSetup::small:
-            break;
-    }
+    return k.vector && k.mipmap && k.texture && k.kernels->gatherSmall && !bandsOn();
+}
+
+bool gatherSmallTriangle(const SmallTriangle& t) {
+    const FastConfig& k = currentConfig();
+    // Gathered as in shadeTriangleFast: only with a w that has a slope, and safe coordinates.
     auto plane = [&t](int i) { return Plane{t.c0[i], t.dx[i], t.dy[i]}; };
     const Plane w = plane(4);
     const bool flat = w.dx == 0.0f && w.dy == 0.0f && std::isfinite(w.c0) && w.c0 != 0.0f;
     if (flat) return false;
-    // As in shadeTriangleFast: such a triangle is never drawn in a pending clear's place.
+    // Such a triangle is never drawn in a pending clear's place.
     if (board.pending.active) fillPendingClear();
     if (!safePlanes(t.maxX - t.minX, t.maxY - t.minY, plane(5), plane(6), w, t.minOow, k.safeLimit,
                     false, 0.0f))

@@ -60,7 +60,7 @@ struct KernelSet {
     // Queues a narrow triangle of the per-pixel-level kernel to be shaded with others of this
     // state (false: not queued, to be drawn at once); null: never.
     bool (*gather)(const FastConfig&, const TriangleSetup&, const TriangleConsts&) = nullptr;
-    // The same for a triangle set up as a small one (drawSmallTriangle): its spans are worked
+    // The same for a triangle set up as a small one (gatherSmallTriangle): its spans are worked
     // out here; false for one too tall (then for setup and shadeTriangleFast).
     bool (*gatherSmall)(const FastConfig&, const SmallTriangle&) = nullptr;
 };

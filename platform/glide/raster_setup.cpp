@@ -267,8 +267,8 @@ void buildPlanesScalar(const PlaneBuilder& plane, const GrVertex& a, const GrVer
 struct Bounds {
     Snapped a, b, c;
     std::int64_t area2;
+    std::int64_t loX, hiX, loY, hiY;  // the vertices' extent, in sixteenths of a pixel
     int minX, maxX, minY, maxY;
-    bool cut;  // the bounds were cut by the clip window or the buffers
 };
 
 // The first steps of setup: false when the triangle is degenerate, culled or covers no pixel
@@ -301,24 +301,22 @@ inline __attribute__((always_inline)) bool snapAndBound(const GrVertex& a, const
     // Division by 16 rounded down is an arithmetic shift by 4; rounded up, the same on -v.
     auto floor16 = [](std::int64_t v) { return v >> 4; };
     auto ceil16 = [](std::int64_t v) { return -((-v) >> 4); };
-    const std::int64_t minX = ceil16(loX - 8), maxX = floor16(hiX - 8) + 1;
-    const std::int64_t minY = ceil16(loY - 8), maxY = floor16(hiY - 8) + 1;
-    out->minX = clampRange(minX, clipX0, clipX1);
-    out->maxX = clampRange(maxX, clipX0, clipX1);
-    out->minY = clampRange(minY, clipY0, clipY1);
-    out->maxY = clampRange(maxY, clipY0, clipY1);
+    out->minX = clampRange(ceil16(loX - 8), clipX0, clipX1);
+    out->maxX = clampRange(floor16(hiX - 8) + 1, clipX0, clipX1);
+    out->minY = clampRange(ceil16(loY - 8), clipY0, clipY1);
+    out->maxY = clampRange(floor16(hiY - 8) + 1, clipY0, clipY1);
     if (out->minX >= out->maxX || out->minY >= out->maxY) return false;
-    out->cut = out->minX != minX || out->maxX != maxX || out->minY != minY || out->maxY != maxY;
+    out->loX = loX;
+    out->hiX = hiX;
+    out->loY = loY;
+    out->hiY = hiY;
     return true;
 }
 
-// setupTriangle for vertices known to be usable.
-inline __attribute__((always_inline)) bool setupUsableTriangle(const GrVertex& a, const GrVertex& b,
-                                                               const GrVertex& c,
-                                                               const RenderState& rs,
-                                                               TriangleSetup* out) {
-    Bounds bounds;
-    if (!snapAndBound(a, b, c, rs, &bounds)) return false;
+// The rest of setupTriangle, after snapAndBound.
+inline __attribute__((always_inline)) void finishSetup(const GrVertex& a, const GrVertex& b,
+                                                       const GrVertex& c, const Bounds& bounds,
+                                                       TriangleSetup* out) {
     const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
     const std::int64_t area2 = bounds.area2;
     out->minX = bounds.minX;
@@ -355,11 +353,21 @@ inline __attribute__((always_inline)) bool setupUsableTriangle(const GrVertex& a
     out->vertexY[0] = int(sa.y);
     out->vertexY[1] = int(sb.y);
     out->vertexY[2] = int(sc.y);
+}
+
+// setupTriangle for vertices known to be usable.
+inline __attribute__((always_inline)) bool setupUsableTriangle(const GrVertex& a, const GrVertex& b,
+                                                               const GrVertex& c,
+                                                               const RenderState& rs,
+                                                               TriangleSetup* out) {
+    Bounds bounds;
+    if (!snapAndBound(a, b, c, rs, &bounds)) return false;
+    finishSetup(a, b, c, bounds, out);
     return true;
 }
 
 // An edge of a small triangle in 32 bits, the narrow form of makeEdge's at the reference pixel
-// (xRef, yRef): the vertices lie within a pixel of the bounds, so every value is small.
+// (xRef, yRef): the vertices lie near it, so every value is small.
 inline void smallEdge(Snapped p, Snapped q, int xRef, int yRef, int i, NarrowEdges* out) {
     const int dx = int(q.x - p.x), dy = int(q.y - p.y);
     out->ex[i] = -16 * dy;
@@ -371,17 +379,24 @@ inline void smallEdge(Snapped p, Snapped q, int xRef, int yRef, int i, NarrowEdg
     out->limit[i] = -owns;
 }
 
-}  // namespace
+// True when a triangle's bounds make it a small one (see setupSmallTriangle).
+inline bool isSmall(const Bounds& bounds) {
+    if (bounds.maxX - bounds.minX > kNarrowWidth || bounds.maxY - bounds.minY > kSmallRows)
+        return false;
+    // With every vertex less than 256 pixels (2^12 sixteenths) from the first pixel's centre
+    // along each axis, the edges' steps stay below 2^17 and their values over the bounds (and
+    // the rows and lanes worked out past them) below 2^27. Only a triangle the clip window cuts
+    // down to a few pixels can reach further.
+    constexpr std::int64_t kNear = 4096;
+    const std::int64_t px = 16 * std::int64_t(bounds.minX) + 8;
+    const std::int64_t py = 16 * std::int64_t(bounds.minY) + 8;
+    return bounds.loX > px - kNear && bounds.hiX < px + kNear && bounds.loY > py - kNear &&
+           bounds.hiY < py + kNear;
+}
 
-SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
-                              const RenderState& rs, SmallTriangle* out) {
-    Bounds bounds;
-    if (!snapAndBound(a, b, c, rs, &bounds)) return SmallSetup::nothing;
-    // Uncut bounds hold each vertex within a pixel: the edges' steps stay below 2^14 and their
-    // values over the bounds (and the rows and lanes worked out past them) below 2^21.
-    if (bounds.cut || bounds.maxX - bounds.minX > kNarrowWidth ||
-        bounds.maxY - bounds.minY > kSmallRows)
-        return SmallSetup::other;
+// The rest of setupSmallTriangle, for a small triangle.
+void finishSmallSetup(const GrVertex& a, const GrVertex& b, const GrVertex& c, const Bounds& bounds,
+                      SmallTriangle* out) {
     const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
     const int xRef = bounds.minX, yRef = bounds.minY;
     out->minX = bounds.minX;
@@ -416,6 +431,16 @@ SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVert
         }
     }
     out->minOow = std::min({a.oow, b.oow, c.oow});
+}
+
+}  // namespace
+
+SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                              const RenderState& rs, SmallTriangle* out) {
+    Bounds bounds;
+    if (!snapAndBound(a, b, c, rs, &bounds)) return SmallSetup::nothing;
+    if (!isSmall(bounds)) return SmallSetup::other;
+    finishSmallSetup(a, b, c, bounds, out);
     return SmallSetup::small;
 }
 
@@ -468,9 +493,16 @@ template <bool kUsable>
 void drawTriangleOf(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
     ensureBuffers();
     if (!kUsable && (!usable(a) || !usable(b) || !usable(c))) return;
-    if (selectedPath == RasterPath::fast && drawSmallTriangle(a, b, c)) return;
+    Bounds bounds;
+    if (!snapAndBound(a, b, c, board.state, &bounds)) return;
+    // The small triangles of a state that gathers them take a path of their own.
+    if (selectedPath == RasterPath::fast && isSmall(bounds) && gathersSmallTriangles()) {
+        SmallTriangle small;
+        finishSmallSetup(a, b, c, bounds, &small);
+        if (gatherSmallTriangle(small)) return;
+    }
     TriangleSetup& setup = current;
-    if (!setupUsableTriangle(a, b, c, board.state, &setup)) return;
+    finishSetup(a, b, c, bounds, &setup);
     if (selectedPath == RasterPath::reference)
         shadeTriangleReference(setup);
     else
