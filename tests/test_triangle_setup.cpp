@@ -377,8 +377,9 @@ TEST(TriangleSetup, HandPickedTrianglesMatchTheScalarSetup) {
 }
 
 // The setup of small triangles straight from the vertices against the general setup: the same
-// decision to draw nothing, the same bounds, planes and smallest 1/w, and spans from its 32-bit
-// edges equal to the general setup's rows, at each kernel width the processor has. Triangles
+// decision to draw nothing, the same bounds, planes and smallest 1/w, spans from its 32-bit
+// edges equal to the general setup's rows at each kernel width the processor has, and the same
+// decision on safe addressing. Triangles
 // too large, or cut down to a few pixels by the clip window from far away, are left to the
 // general setup. Random triangles of the general mix, and ones about the size limits, at random
 // places (some off the screen's edges).
@@ -388,7 +389,7 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
     if (glide::widestVectorLanes() >= 8) widths.push_back(8);
     if (glide::widestVectorLanes() == 16) widths.push_back(16);
     Generator gen(20261209);
-    int small = 0, nothing = 0, other = 0, nearLimits = 0;
+    int small = 0, nothing = 0, other = 0, nearLimits = 0, safeCount = 0, unsafeCount = 0;
     for (int i = 0; i < 120000; ++i) {
         GrVertex v[3];
         if (i % 2 == 0) {
@@ -437,6 +438,25 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
                                          &same.w, &same.s, &same.t, &same.z};
         for (int p = 0; p < 8; ++p) *planes[p] = {t.c0[p], t.dx[p], t.dy[p]};
         ASSERT_EQ(difference(same, whole), "") << where;
+        // Safe addressing, decided from the general setup's planes one double step at a time,
+        // for limits from the show's textures' (2^22 texels over scales of 8 to 256) to ones that
+        // put the bound about the planes' own extents.
+        if (!widths.empty()) {
+            const double fx = double(width) + 8.0, fy = double(height);
+            auto extent = [&](const glide::Plane& p) {
+                return std::fabs(double(p.c0)) + std::fabs(double(p.dy)) * fy +
+                       std::fabs(double(p.dx)) * fx;
+            };
+            for (double limit :
+                 {4194304.0 / 1.001 / 256.0, 4194304.0 / 1.001 / 8.0, 1000.0, 50.0}) {
+                const double lowest = double(whole.minOow) - 1e-6 * extent(whole.w);
+                const bool safe = lowest > 0.0 && extent(whole.s) < limit * lowest &&
+                                  extent(whole.t) < limit * lowest;
+                ASSERT_EQ(glide::smallTriangleSafe(t, limit), safe) << where << ", limit " << limit;
+                safeCount += safe;
+                unsafeCount += !safe;
+            }
+        }
         for (int lanes : widths) {
             glide::setVectorLanes(lanes);
             std::int16_t span[glide::kSmallRows + 3][2];
@@ -461,6 +481,10 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
     EXPECT_GT(nearLimits, 1000);
     EXPECT_GT(nothing, 5000);
     EXPECT_GT(other, 5000);
+    if (!widths.empty()) {
+        EXPECT_GT(safeCount, 10000);
+        EXPECT_GT(unsafeCount, 10000);
+    }
 }
 
 }  // namespace

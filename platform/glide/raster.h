@@ -448,5 +448,10 @@ bool gathersSmallTriangles();
 // is not one that is gathered (a w without a slope, texel coordinates out of the safe range,
 // too tall): then for setupTriangle and shadeTriangleFast, which give the same pixels.
 bool gatherSmallTriangle(const SmallTriangle& t);
+// True when every covered pixel's texel coordinates of a small triangle with a sloped w, times
+// the largest level's scale, stay within the range of safe addressing: s/w and t/w bounded over
+// the bounds by their planes, 1/w by the smallest vertex 1/w less the round-off of its plane,
+// against `limit` (a configuration's 2^22 texels, less a margin). The processor must have AVX2.
+bool smallTriangleSafe(const SmallTriangle& t, double limit);
 
 }  // namespace glide

@@ -690,18 +690,40 @@ bool gathersSmallTriangles() {
     return k.vector && k.mipmap && k.texture && k.kernels->gatherSmall && !bandsOn();
 }
 
+// safePlanes for a small triangle's sloped w, the three planes' extents side by side: each
+// lane the same double operations in the same order, so the same decision.
+namespace {
+// The magnitudes of four floats, as doubles.
+__attribute__((target("avx2"))) inline __m256d magnitudes(const float* four) {
+    return _mm256_andnot_pd(_mm256_set1_pd(-0.0), _mm256_cvtps_pd(_mm_load_ps(four)));
+}
+}  // namespace
+
+__attribute__((target("avx2"))) bool smallTriangleSafe(const SmallTriangle& t, double limit) {
+    // Planes 1/w, s/w, t/w and ooz (unused).
+    const __m256d fx = _mm256_set1_pd(double(t.maxX - t.minX) + 8.0);
+    const __m256d fy = _mm256_set1_pd(double(t.maxY - t.minY));
+    const __m256d extent =
+        _mm256_add_pd(_mm256_add_pd(magnitudes(t.c0 + 4), _mm256_mul_pd(magnitudes(t.dy + 4), fy)),
+                      _mm256_mul_pd(magnitudes(t.dx + 4), fx));
+    alignas(32) double e[4];
+    _mm256_store_pd(e, extent);
+    const double lowest = double(t.minOow) - 1e-6 * e[0];
+    if (!(lowest > 0.0)) return false;
+    const double bound = limit * lowest;
+    // NaN fails the comparisons as well.
+    return e[1] < bound && e[2] < bound;
+}
+
 bool gatherSmallTriangle(const SmallTriangle& t) {
     const FastConfig& k = currentConfig();
     // Gathered as in shadeTriangleFast: only with a w that has a slope, and safe coordinates.
-    auto plane = [&t](int i) { return Plane{t.c0[i], t.dx[i], t.dy[i]}; };
-    const Plane w = plane(4);
+    const Plane w{t.c0[4], t.dx[4], t.dy[4]};
     const bool flat = w.dx == 0.0f && w.dy == 0.0f && std::isfinite(w.c0) && w.c0 != 0.0f;
     if (flat) return false;
     // Such a triangle is never drawn in a pending clear's place.
     if (board.pending.active) fillPendingClear();
-    if (!safePlanes(t.maxX - t.minX, t.maxY - t.minY, plane(5), plane(6), w, t.minOow, k.safeLimit,
-                    false, 0.0f))
-        return false;
+    if (!smallTriangleSafe(t, k.safeLimit)) return false;
     return k.kernels->gatherSmall(k, t);
 }
 
