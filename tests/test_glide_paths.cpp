@@ -591,6 +591,100 @@ TEST(RasterPaths, TheBackdropIsDrawnInTheClearsPlace) {
     EXPECT_EQ(std::count(depth, depth + glide::kPixels, 0xFFFF), 0);
 }
 
+// Frames of backdrops over all or part of the screen, the rest of it covered by a second one
+// after objects were drawn, objects in front of and behind them, captions and texture downloads
+// between them, against the reference stage, frame by frame.
+TEST(RasterPaths, FramesOfBackdropsObjectsAndCaptionsMatchTheReference) {
+    for (int state : {kSurface, kSurfaceNoAlpha}) {
+        setShowState(ShowState(state));
+        // Each frame's colour and depth as read back at its end, summed, on each stage.
+        std::vector<std::uint64_t> sums[2];
+        int run = 0;
+        const std::string result = comparePaths([state, &sums, &run] {
+            std::vector<std::uint64_t>& sum = sums[run++];
+            // Each stage starts from the same texture: the frames download others.
+            ShowDraws setup(61);
+            setup.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+            ShowDraws draws(unsigned(state) + 70);
+            auto pick = [&draws](int n) { return int(draws.rng() % unsigned(n)); };
+            for (int frame = 0; frame < 24; ++frame) {
+                grClipWindow(0, 0, 640, 480);
+                grBufferClear(GrColor_t(draws.rng()), 0, 0xFFFF);
+                // Far, or near enough for many objects to lie behind it.
+                const float oow = pick(2) ? 1.0f / 10000.0f : 1.0f / 1000.0f;
+                const int split = pick(3) == 0 ? 0 : 100 + pick(440);
+                if (split) grClipWindow(0, 0, split, 480);
+                draws.background(oow);
+                grClipWindow(0, 0, 640, 480);
+                draws.triangles(4 + pick(24));
+                if (split) {
+                    grClipWindow(split, 0, 640, 480);
+                    draws.background(oow * 2.0f);
+                    grClipWindow(0, 0, 640, 480);
+                    draws.triangles(4 + pick(12));
+                }
+                if (pick(3) == 0) {
+                    // A caption: added, with the key.
+                    grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE, GR_BLEND_ONE);
+                    grChromakeyMode(GR_CHROMAKEY_ENABLE);
+                    draws.triangles(3);
+                    grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO);
+                    grChromakeyMode(GR_CHROMAKEY_DISABLE);
+                    draws.triangles(3);
+                }
+                if (pick(4) == 0) {
+                    draws.texture(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, false, false);
+                    draws.triangles(3);
+                }
+                const std::uint16_t* color = grExtBackBuffer();
+                const std::uint16_t* depth = grExtDepthBuffer();
+                std::uint64_t h = 1469598103934665603ull;
+                for (int i = 0; i < glide::kPixels; ++i)
+                    h = (h ^ (std::uint64_t(color[i]) << 16 | depth[i])) * 1099511628211ull;
+                sum.push_back(h);
+            }
+        });
+        EXPECT_EQ(result, "") << "state " << state;
+        EXPECT_EQ(sums[0], sums[1]) << "state " << state << ": a frame differs";
+    }
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
+// A texel position just below a sixteenth of a texel's 1/256 steps, between half a texel before
+// the first centre and the centre: the reference rounds its distance from the floor to the
+// coarser steps of 0.5..1, which may carry it to the next step (or to a whole texel, a weight of
+// 256). Triangles of one position each, across a checkerboard where every step of the weight
+// shows, for s and for t.
+TEST(RasterPaths, TexelPositionsWhoseWeightRoundsUpMatchTheReference) {
+    setShowState(kSurfaceNoAlpha);
+    std::vector<std::uint16_t> board(256 * 256);
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) board[y * 256 + x] = (x + y) & 1 ? 0xFFFF : 0x0000;
+    GrTexInfo info{GR_LOD_256, GR_LOD_256, GR_ASPECT_1x1, GR_TEXFMT_RGB_565, board.data()};
+    grTexDownloadMipMap(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &info);
+    grTexSource(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &info);
+    const std::string result = comparePaths([] {
+        for (int k = 0; k < 32; ++k) {
+            // 0.5 - k / 256 - 2^-25: the position less half a texel, -k / 256 - 2^-25, lies
+            // half a step of 0.5..1 below -k / 256, and the tie rounds to it.
+            const float tricky = 0.5f - float(k) / 256.0f - std::ldexp(1.0f, -25);
+            const float plain = 100.3f + float(k);
+            for (int axis = 0; axis < 2; ++axis) {
+                const float x = 20.0f * float(k % 16) + 330.0f * float(axis),
+                            y = 20.0f + 200.0f * float(k / 16);
+                const float s = axis == 0 ? tricky : plain, t = axis == 0 ? plain : tricky;
+                GrVertex a = vertex(x, y, 255, 255, 255, 0, 1.0f, s, t);
+                GrVertex b = vertex(x + 16, y, 255, 255, 255, 0, 1.0f, s, t);
+                GrVertex c = vertex(x, y + 150, 255, 255, 255, 0, 1.0f, s, t);
+                grDrawTriangle(&a, &b, &c);
+                grDrawTriangle(&a, &c, &b);
+            }
+        }
+    });
+    EXPECT_EQ(result, "");
+    glide::setRasterPath(glide::RasterPath::fast);
+}
+
 // A triangle at one depth whose texture coordinates overflow takes each pixel's own level.
 TEST(RasterPaths, FlatTrianglesWithHugeCoordinatesMatchTheReference) {
     for (int state : {kSurface, kCaption}) {
