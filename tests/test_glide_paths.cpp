@@ -650,9 +650,9 @@ TEST(RasterPaths, FramesOfBackdropsObjectsAndCaptionsMatchTheReference) {
     glide::setRasterPath(glide::RasterPath::fast);
 }
 
-// A texel position just below a sixteenth of a texel's 1/256 steps, between half a texel before
-// the first centre and the centre: the reference rounds its distance from the floor to the
-// coarser steps of 0.5..1, which may carry it to the next step (or to a whole texel, a weight of
+// Texel positions just below one of the weight's 1/256 steps, between half a texel before the
+// first centre and the centre: the reference rounds their distance from the floor to the
+// coarser steps of 0.5..1, which carries it up to the step (or to a whole texel, a weight of
 // 256). Triangles of one position each, across a checkerboard where every step of the weight
 // shows, for s and for t.
 TEST(RasterPaths, TexelPositionsWhoseWeightRoundsUpMatchTheReference) {
