@@ -390,6 +390,7 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
     if (glide::widestVectorLanes() == 16) widths.push_back(16);
     Generator gen(20261209);
     int small = 0, nothing = 0, other = 0, nearLimits = 0, safeCount = 0, unsafeCount = 0;
+    int flatCount = 0;
     for (int i = 0; i < 120000; ++i) {
         GrVertex v[3];
         if (i % 2 == 0) {
@@ -403,6 +404,8 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
             v[1] = gen.corner(x + w * gen.uniform(0, 1), y + h, wild);
             v[2] = gen.corner(x + w, y + h * gen.uniform(0, 1), wild);
             if (gen.pick(2)) std::swap(v[1], v[2]);
+            // Some with the same 1/w at every vertex, whose w plane has no slope.
+            if (i % 8 == 1) v[1].oow = v[2].oow = v[0].oow;
         }
         if (!usable(v[0]) || !usable(v[1]) || !usable(v[2])) continue;
         const glide::RenderState rs = gen.state();
@@ -455,6 +458,31 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
                 ASSERT_EQ(glide::smallTriangleSafe(t, limit), safe) << where << ", limit " << limit;
                 safeCount += safe;
                 unsafeCount += !safe;
+                // The drawing's own setup of a triangle to be gathered: the same triangle, and
+                // gatherable where its w has a slope and its coordinates are safe.
+                glide::SmallTriangle g;
+                bool gatherable = false;
+                ASSERT_EQ(glide::setupSmallTriangle(v[0], v[1], v[2], rs, limit, &g, &gatherable),
+                          glide::SmallSetup::small)
+                    << where;
+                const bool flatW = whole.w.dx == 0.0f && whole.w.dy == 0.0f &&
+                                   std::isfinite(whole.w.c0) && whole.w.c0 != 0.0f;
+                ASSERT_EQ(gatherable, safe && !flatW) << where << ", limit " << limit;
+                ASSERT_EQ(glide::smallTriangleGatherable(t, limit), gatherable) << where;
+                flatCount += flatW;
+                ASSERT_TRUE(g.minX == t.minX && g.maxX == t.maxX && g.minY == t.minY &&
+                            g.maxY == t.maxY && g.minOow == t.minOow)
+                    << where;
+                for (int e = 0; e < 3; ++e)
+                    ASSERT_TRUE(g.edges.first[e] == t.edges.first[e] &&
+                                g.edges.ex[e] == t.edges.ex[e] && g.edges.ey[e] == t.edges.ey[e] &&
+                                g.edges.limit[e] == t.edges.limit[e])
+                        << where << ", edge " << e;
+                for (int p = 0; p < 8; ++p)
+                    ASSERT_TRUE(std::memcmp(&g.c0[p], &t.c0[p], 4) == 0 &&
+                                std::memcmp(&g.dx[p], &t.dx[p], 4) == 0 &&
+                                std::memcmp(&g.dy[p], &t.dy[p], 4) == 0)
+                        << where << ", plane " << p;
             }
         }
         for (int lanes : widths) {
@@ -484,6 +512,7 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
     if (!widths.empty()) {
         EXPECT_GT(safeCount, 10000);
         EXPECT_GT(unsafeCount, 10000);
+        EXPECT_GT(flatCount, 100);
     }
 }
 

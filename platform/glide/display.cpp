@@ -11,8 +11,7 @@ namespace glide {
 
 Board board;
 
-void ensureBuffers() {
-    if (!board.color[0].empty()) return;
+void allocateBuffers() {
     for (auto& buffer : board.color) buffer.assign(kPixels, 0);
     board.depth.assign(kPixels, 0xFFFF);
     board.textureMemory.assign(GR_TEXMEM_SIZE, 0);

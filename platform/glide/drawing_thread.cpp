@@ -207,7 +207,6 @@ int defaultThreads() {
     return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 }
 
-int wantedThreads = 0;  // 0: not decided yet
 std::unique_ptr<DrawingThread>& drawingThread() {
     // A function's static outlives no global it uses: it is built after the board and ends
     // (finishing its jobs) before the board does.
@@ -217,7 +216,9 @@ std::unique_ptr<DrawingThread>& drawingThread() {
 
 }  // namespace
 
-bool bandsOn() {
+int wantedThreads = 0;
+
+bool startBands() {
     if (wantedThreads == 0) wantedThreads = defaultThreads();
     if (wantedThreads < 2) return false;
     std::unique_ptr<DrawingThread>& thread = drawingThread();

@@ -116,8 +116,15 @@ inline unsigned bandOf(int y) {
 // Bytes of a queued job's data.
 constexpr std::size_t kBandJobBytes = 448;
 
-// True when triangles are shared with the second thread (started on first use).
-bool bandsOn();
+// How many threads draw: 1 or 2 once decided, 0 before (see bandsOn).
+extern int wantedThreads;
+// bandsOn where two threads may be wanted: decides, and starts the second thread if needed.
+bool startBands();
+// True when triangles are shared with the second thread (started on first use). Asked for
+// every triangle, so the usual answer with one thread takes no call.
+inline bool bandsOn() {
+    return wantedThreads != 1 && startBands();
+}
 // Hands `size` bytes of data to `run` on the second thread, after the jobs queued before.
 // Returns the job's ticket, above 0. Small jobs are handed over in batches; an `urgent` one
 // (much work) at once. Waiting for any job hands over all queued so far.
@@ -175,8 +182,12 @@ inline std::uint16_t* drawBuffer() {
     return board.color[board.front ^ 1].data();
 }
 
+// Allocates buffers and texture memory (see ensureBuffers).
+void allocateBuffers();
 // Allocates buffers and texture memory on first use (kept across init/shutdown pairs).
-void ensureBuffers();
+inline void ensureBuffers() {
+    if (board.color[0].empty()) allocateBuffers();
+}
 
 // Sets n 16-bit buffer values to v: the board's fast fill, as plain memory stores (a byte fill
 // where both bytes agree, as for black and the farthest depth).

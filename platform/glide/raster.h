@@ -159,9 +159,9 @@ bool narrowSpans(const TriangleSetup& setup, std::int16_t (*span)[2]);
 
 // A narrow triangle's edges at the first pixel of its bounds, their steps along x and y, and
 // their limits (a pixel is inside where every edge's value is above its limit), as 32-bit
-// values.
+// values. The fourth value of each is not used: the three can be written with one store.
 struct NarrowEdges {
-    int first[3], ex[3], ey[3], limit[3];
+    int first[4], ex[4], ey[4], limit[4];
 };
 
 // --- small triangles ----------------------------------------------------------------------------
@@ -190,6 +190,12 @@ enum class SmallSetup {
 // bounds is far inside 32 bits.
 SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
                               const RenderState& rs, SmallTriangle* out);
+// The same as the drawing sets up a triangle to be gathered, with whether it can be
+// (smallTriangleGatherable for `limit`) in `gatherable` where it is small. The processor must
+// have AVX2.
+SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                              const RenderState& rs, double limit, SmallTriangle* out,
+                              bool* gatherable);
 
 // The spans of rows [0, height) of a small or narrow triangle from its 32-bit edges, as
 // narrowSpans gives them (`span` with room for three rows more, see there); minX and width: the
@@ -440,14 +446,20 @@ RasterPath rasterPath();
 // Draws one triangle through setup and the selected stage, limited to the clip window.
 void drawTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c);
 
-// The optimised stage's path of its own for the small triangles it gathers. True when the
-// state's small triangles are gathered (one drawing thread, a state whose kernels gather), so
-// that they may be set up as small ones.
-bool gathersSmallTriangles();
-// Queues a triangle set up as a small one, as shadeTriangleFast would gather it. False when it
-// is not one that is gathered (a w without a slope, texel coordinates out of the safe range,
-// too tall): then for setupTriangle and shadeTriangleFast, which give the same pixels.
-bool gatherSmallTriangle(const SmallTriangle& t);
+struct FastConfig;
+// The optimised stage's path of its own for the small triangles it gathers. The configuration
+// of the board's state where its small triangles are gathered (one drawing thread, a state whose
+// kernels gather), so that they may be set up as small ones; else null.
+const FastConfig* smallTriangleGathering();
+// True when shadeTriangleFast would gather a small triangle as far as its planes tell: its w
+// has a slope, and its texel coordinates stay in the safe range (smallTriangleSafe) for
+// `limit`, the configuration's safeLimit. The processor must have AVX2.
+bool smallTriangleGatherable(const SmallTriangle& t, double limit);
+// Queues a triangle set up as a small one that is gatherable, as shadeTriangleFast would
+// gather it, with the configuration smallTriangleGathering gave for the state it is drawn in.
+// False when it is too tall: then for setupTriangle and shadeTriangleFast, as is a triangle
+// that is not gatherable; they give the same pixels.
+bool gatherSmallTriangle(const FastConfig& k, const SmallTriangle& t);
 // True when every covered pixel's texel coordinates of a small triangle with a sloped w, times
 // the largest level's scale, stay within the range of safe addressing: s/w and t/w bounded over
 // the bounds by their planes, 1/w by the smallest vertex 1/w less the round-off of its plane,

@@ -177,6 +177,7 @@ void buildConfig(FastConfig& k) {
     k.chroma = rs.chromakeyEnabled;
     k.key = colorComponents(rs.chromakeyValue, rs.colorFormat);
     if (k.vector) k.kernels = pickKernels(rs, k);
+    k.gathersSmall = k.vector && k.mipmap && k.texture && k.kernels->gatherSmall;
 }
 
 // Builds the configuration of the board's state in the next place (see currentConfig).
@@ -683,11 +684,11 @@ void narrowSpansFrom(const NarrowEdges& edges, int minX, int width, int height,
         narrowSpansFrom8(edges, minX, width, height, span);
 }
 
-bool gathersSmallTriangles() {
+const FastConfig* smallTriangleGathering() {
     // The triangles that shadeTriangleFast would gather: a state whose kernels gather, with
     // texels, and one drawing thread.
     const FastConfig& k = currentConfig();
-    return k.vector && k.mipmap && k.texture && k.kernels->gatherSmall && !bandsOn();
+    return k.gathersSmall && !bandsOn() ? &k : nullptr;
 }
 
 // safePlanes for a small triangle's sloped w, the three planes' extents side by side: each
@@ -715,15 +716,16 @@ __attribute__((target("avx2"))) bool smallTriangleSafe(const SmallTriangle& t, d
     return e[1] < bound && e[2] < bound;
 }
 
-bool gatherSmallTriangle(const SmallTriangle& t) {
-    const FastConfig& k = currentConfig();
+bool smallTriangleGatherable(const SmallTriangle& t, double limit) {
     // Gathered as in shadeTriangleFast: only with a w that has a slope, and safe coordinates.
     const Plane w{t.c0[4], t.dx[4], t.dy[4]};
     const bool flat = w.dx == 0.0f && w.dy == 0.0f && std::isfinite(w.c0) && w.c0 != 0.0f;
-    if (flat) return false;
+    return !flat && smallTriangleSafe(t, limit);
+}
+
+bool gatherSmallTriangle(const FastConfig& k, const SmallTriangle& t) {
     // Such a triangle is never drawn in a pending clear's place.
     if (board.pending.active) fillPendingClear();
-    if (!smallTriangleSafe(t, k.safeLimit)) return false;
     return k.kernels->gatherSmall(k, t);
 }
 

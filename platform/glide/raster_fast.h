@@ -68,6 +68,9 @@ struct KernelSet {
 struct FastConfig {
     bool vector = false;  // false: this state goes through the reference stage
     const KernelSet* kernels = nullptr;
+    // The state's small triangles are gathered when one thread draws (kernels that gather,
+    // with texels and each pixel's level).
+    bool gathersSmall = false;
 
     bool depthOn = false, depthWBuffer = false, depthWrite = false;
     int depthFunction = GR_CMP_ALWAYS;

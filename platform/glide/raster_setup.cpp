@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 #include "glideext.h"
 #include "raster.h"
+#include "raster_fast.h"
 
 namespace glide {
 
@@ -263,6 +265,16 @@ void buildPlanesScalar(const PlaneBuilder& plane, const GrVertex& a, const GrVer
     out->z = plane(a.ooz, b.ooz, c.ooz);
 }
 
+// The widest builder of planes the processor allows, decided once rather than asked for each
+// triangle. Every builder gives the same bits.
+enum class Builder { scalar, avx2, avx512 };
+Builder widestBuilder() {
+    // Run before the constructors that ask for processor features otherwise would.
+    __builtin_cpu_init();
+    return hasAvx512() ? Builder::avx512 : hasAvx2() ? Builder::avx2 : Builder::scalar;
+}
+const Builder planeBuilder = widestBuilder();
+
 // A triangle's snapped vertices, twice its signed area and its pixel bounds.
 struct Bounds {
     Snapped a, b, c;
@@ -339,9 +351,9 @@ inline __attribute__((always_inline)) void finishSetup(const GrVertex& a, const 
     PlaneBuilder plane{double(sa.x) / 16.0,   double(sa.y) / 16.0, double(sb.x) / 16.0,
                        double(sb.y) / 16.0,   double(sc.x) / 16.0, double(sc.y) / 16.0,
                        double(area2) / 256.0, out->xRef + 0.5,     out->yRef + 0.5};
-    if (hasAvx512())
+    if (planeBuilder == Builder::avx512)
         buildPlanes512(plane, a, b, c, out);
-    else if (hasAvx2())
+    else if (planeBuilder == Builder::avx2)
         buildPlanesVector(plane, a, b, c, out);
     else
         buildPlanesScalar(plane, a, b, c, out);
@@ -394,6 +406,35 @@ inline bool isSmall(const Bounds& bounds) {
            bounds.hiY < py + kNear;
 }
 
+// The three edges of a small triangle at once, each lane smallEdge's operations for one edge.
+AVX2 void smallEdgesVector(const Bounds& bounds, NarrowEdges* out) {
+    // The vertices' coordinates in 32 bits (usable ones are below 2^28 sixteenths), in the
+    // order a, b, c; the edges run from a to b, b to c and c to a counter-clockwise, else from
+    // a to c, c to b and b to a.
+    const __m128i x = _mm_setr_epi32(int(bounds.a.x), int(bounds.b.x), int(bounds.c.x), 0);
+    const __m128i y = _mm_setr_epi32(int(bounds.a.y), int(bounds.b.y), int(bounds.c.y), 0);
+    const bool ccw = bounds.area2 > 0;
+    const __m128i px = ccw ? x : _mm_shuffle_epi32(x, 0b11011000);
+    const __m128i py = ccw ? y : _mm_shuffle_epi32(y, 0b11011000);
+    const __m128i qx = ccw ? _mm_shuffle_epi32(x, 0b11001001) : _mm_shuffle_epi32(x, 0b11000110);
+    const __m128i qy = ccw ? _mm_shuffle_epi32(y, 0b11001001) : _mm_shuffle_epi32(y, 0b11000110);
+    const __m128i dx = _mm_sub_epi32(qx, px), dy = _mm_sub_epi32(qy, py);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i centreX = _mm_set1_epi32(16 * bounds.minX + 8);
+    const __m128i centreY = _mm_set1_epi32(16 * bounds.minY + 8);
+    const __m128i first = _mm_sub_epi32(_mm_mullo_epi32(dx, _mm_sub_epi32(centreY, py)),
+                                        _mm_mullo_epi32(dy, _mm_sub_epi32(centreX, px)));
+    // All ones, -1, where the edge owns the centres on it.
+    const __m128i owns =
+        _mm_or_si128(_mm_cmpgt_epi32(zero, dy),
+                     _mm_and_si128(_mm_cmpeq_epi32(dy, zero), _mm_cmpgt_epi32(zero, dx)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->first), first);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->ex),
+                     _mm_slli_epi32(_mm_sub_epi32(zero, dy), 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->ey), _mm_slli_epi32(dx, 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->limit), owns);
+}
+
 // The rest of setupSmallTriangle, for a small triangle.
 void finishSmallSetup(const GrVertex& a, const GrVertex& b, const GrVertex& c, const Bounds& bounds,
                       SmallTriangle* out) {
@@ -403,21 +444,25 @@ void finishSmallSetup(const GrVertex& a, const GrVertex& b, const GrVertex& c, c
     out->maxX = bounds.maxX;
     out->minY = bounds.minY;
     out->maxY = bounds.maxY;
-    if (bounds.area2 > 0) {
-        smallEdge(sa, sb, xRef, yRef, 0, &out->edges);
-        smallEdge(sb, sc, xRef, yRef, 1, &out->edges);
-        smallEdge(sc, sa, xRef, yRef, 2, &out->edges);
+    if (planeBuilder == Builder::scalar) {
+        if (bounds.area2 > 0) {
+            smallEdge(sa, sb, xRef, yRef, 0, &out->edges);
+            smallEdge(sb, sc, xRef, yRef, 1, &out->edges);
+            smallEdge(sc, sa, xRef, yRef, 2, &out->edges);
+        } else {
+            smallEdge(sa, sc, xRef, yRef, 0, &out->edges);
+            smallEdge(sc, sb, xRef, yRef, 1, &out->edges);
+            smallEdge(sb, sa, xRef, yRef, 2, &out->edges);
+        }
     } else {
-        smallEdge(sa, sc, xRef, yRef, 0, &out->edges);
-        smallEdge(sc, sb, xRef, yRef, 1, &out->edges);
-        smallEdge(sb, sa, xRef, yRef, 2, &out->edges);
+        smallEdgesVector(bounds, &out->edges);
     }
     const PlaneBuilder plane{double(sa.x) / 16.0,          double(sa.y) / 16.0, double(sb.x) / 16.0,
                              double(sb.y) / 16.0,          double(sc.x) / 16.0, double(sc.y) / 16.0,
                              double(bounds.area2) / 256.0, xRef + 0.5,          yRef + 0.5};
-    if (hasAvx512()) {
+    if (planeBuilder == Builder::avx512) {
         buildPlanes512Apart(plane, a, b, c, out);
-    } else if (hasAvx2()) {
+    } else if (planeBuilder == Builder::avx2) {
         buildPlanesVectorApart(plane, a, b, c, out);
     } else {
         TriangleSetup whole;
@@ -433,6 +478,63 @@ void finishSmallSetup(const GrVertex& a, const GrVertex& b, const GrVertex& c, c
     out->minOow = std::min({a.oow, b.oow, c.oow});
 }
 
+// The magnitudes of eight floats, as doubles.
+AVX512 inline __m512d magnitudes512(__m256 v) {
+    return _mm512_andnot_pd(_mm512_set1_pd(-0.0), _mm512_maskz_cvtps_pd(0xFF, v));
+}
+
+// finishSmallSetup with the sixteen-lane instructions, for a triangle to be gathered: also
+// whether it can be (smallTriangleGatherable for `limit`), decided from the planes' values
+// while they are at hand rather than read back from what was just stored.
+AVX512 bool finishSmallSetup512(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                                const Bounds& bounds, double limit, SmallTriangle* out) {
+    const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
+    const int xRef = bounds.minX, yRef = bounds.minY;
+    out->minX = bounds.minX;
+    out->maxX = bounds.maxX;
+    out->minY = bounds.minY;
+    out->maxY = bounds.maxY;
+    smallEdgesVector(bounds, &out->edges);
+    const PlaneBuilder plane{double(sa.x) / 16.0,          double(sa.y) / 16.0, double(sb.x) / 16.0,
+                             double(sb.y) / 16.0,          double(sc.x) / 16.0, double(sc.y) / 16.0,
+                             double(bounds.area2) / 256.0, xRef + 0.5,          yRef + 0.5};
+    const auto [c0, dx, dy] = eightPlanes(plane, a, b, c);
+    const __m256 k = _mm512_maskz_cvtpd_ps(0xFF, c0);
+    const __m256 x = _mm512_maskz_cvtpd_ps(0xFF, dx);
+    const __m256 y = _mm512_maskz_cvtpd_ps(0xFF, dy);
+    _mm256_store_ps(out->c0, k);
+    _mm256_store_ps(out->dx, x);
+    _mm256_store_ps(out->dy, y);
+    const float minOow = std::min({a.oow, b.oow, c.oow});
+    out->minOow = minOow;
+    // Plane 4 is 1/w: with no slope, every pixel's is c0 plus zeros.
+    const float w = _mm_cvtss_f32(_mm256_extractf128_ps(k, 1));
+    const float wdx = _mm_cvtss_f32(_mm256_extractf128_ps(x, 1));
+    const float wdy = _mm_cvtss_f32(_mm256_extractf128_ps(y, 1));
+    if (wdx == 0.0f && wdy == 0.0f && std::isfinite(w) && w != 0.0f) return false;
+    // smallTriangleSafe's extents of the planes 1/w, s/w and t/w (lanes 4 to 6), the same double
+    // operations in the same order.
+    const __m512d fx = _mm512_set1_pd(double(bounds.maxX - bounds.minX) + 8.0);
+    const __m512d fy = _mm512_set1_pd(double(bounds.maxY - bounds.minY));
+    const __m512d extent =
+        _mm512_add_pd(_mm512_add_pd(magnitudes512(k), _mm512_mul_pd(magnitudes512(y), fy)),
+                      _mm512_mul_pd(magnitudes512(x), fx));
+    const __m256d upper = _mm512_maskz_extractf64x4_pd(0xF, extent, 1);
+    const double lowest = double(minOow) - 1e-6 * _mm256_cvtsd_f64(upper);
+    if (!(lowest > 0.0)) return false;
+    // NaN fails the comparison as well.
+    const __mmask8 below = _mm512_cmp_pd_mask(extent, _mm512_set1_pd(limit * lowest), _CMP_LT_OQ);
+    return (below & 0b01100000) == 0b01100000;
+}
+
+// The setup of a small triangle to be gathered, and whether it can be (see above).
+bool finishSmallGathered(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                         const Bounds& bounds, double limit, SmallTriangle* out) {
+    if (planeBuilder == Builder::avx512) return finishSmallSetup512(a, b, c, bounds, limit, out);
+    finishSmallSetup(a, b, c, bounds, out);
+    return smallTriangleGatherable(*out, limit);
+}
+
 }  // namespace
 
 SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
@@ -441,6 +543,16 @@ SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVert
     if (!snapAndBound(a, b, c, rs, &bounds)) return SmallSetup::nothing;
     if (!isSmall(bounds)) return SmallSetup::other;
     finishSmallSetup(a, b, c, bounds, out);
+    return SmallSetup::small;
+}
+
+SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                              const RenderState& rs, double limit, SmallTriangle* out,
+                              bool* gatherable) {
+    Bounds bounds;
+    if (!snapAndBound(a, b, c, rs, &bounds)) return SmallSetup::nothing;
+    if (!isSmall(bounds)) return SmallSetup::other;
+    *gatherable = finishSmallGathered(a, b, c, bounds, limit, out);
     return SmallSetup::small;
 }
 
@@ -496,10 +608,13 @@ void drawTriangleOf(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
     Bounds bounds;
     if (!snapAndBound(a, b, c, board.state, &bounds)) return;
     // The small triangles of a state that gathers them take a path of their own.
-    if (selectedPath == RasterPath::fast && isSmall(bounds) && gathersSmallTriangles()) {
-        SmallTriangle small;
-        finishSmallSetup(a, b, c, bounds, &small);
-        if (gatherSmallTriangle(small)) return;
+    if (selectedPath == RasterPath::fast && isSmall(bounds)) {
+        if (const FastConfig* k = smallTriangleGathering()) {
+            SmallTriangle small;
+            if (finishSmallGathered(a, b, c, bounds, k->safeLimit, &small) &&
+                gatherSmallTriangle(*k, small))
+                return;
+        }
     }
     TriangleSetup& setup = current;
     finishSetup(a, b, c, bounds, &setup);
@@ -576,11 +691,14 @@ void guDrawTriangleWithClip(const GrVertex* a, const GrVertex* b, const GrVertex
     const GrVertex* v[3] = {a, b, c};
     bool inRange = true;
     for (const GrVertex* p : v) {
-        if (!std::isfinite(p->x) || !std::isfinite(p->y) || !(p->oow > 0.0f) ||
-            !std::isfinite(p->oow))
-            return;
-        if (std::fabs(p->x) > glide::kCoordinateLimit || std::fabs(p->y) > glide::kCoordinateLimit)
+        // NaN fails every comparison; a positive 1/w at most the largest float is finite.
+        if (!(p->oow > 0.0f && p->oow <= std::numeric_limits<float>::max())) return;
+        // Coordinates within range are finite as well.
+        if (!(std::fabs(p->x) <= glide::kCoordinateLimit &&
+              std::fabs(p->y) <= glide::kCoordinateLimit)) {
+            if (!std::isfinite(p->x) || !std::isfinite(p->y)) return;
             inRange = false;
+        }
     }
     if (inRange) {
         // Every vertex is finite, within range and in front: usable.
