@@ -208,17 +208,6 @@ inline const FastConfig& currentConfig() {
 #define AVX2 __attribute__((target("avx2,fma")))
 #define INLINE inline __attribute__((always_inline))
 
-// The covered pixels of a row are one run: from the lowest set bit to the highest. An empty row
-// gives [0, 0) (the bit scans are taken on a value with a bit set either way, so no branch:
-// whether a row is empty changes unpredictably from row to row).
-inline void storeSpan(int minX, unsigned bits, std::int16_t* span) {
-    const int x0 = __builtin_ctz(bits | 0x10000u) & 15;
-    const int x1 = 32 - __builtin_clz(bits | 1u);
-    const int empty = -int(bits == 0);
-    span[0] = std::int16_t(minX + x0);
-    span[1] = std::int16_t(minX + (x1 & ~empty));
-}
-
 // Row after row in blocks of four, the covered pixels among the first 8 * Halves of the bounds:
 // e holds the edge values at those pixels of the first row and moves down by step; bounds marks
 // the lanes within the bounds. A triangle's few rows then take one or two turns of the loop,
@@ -341,32 +330,10 @@ AVX2 bool narrowSpans8(const TriangleSetup& s, std::int16_t (*span)[2]) {
     return true;
 }
 
-// The same with sixteen lanes: one vector covers the widest narrow triangle.
+// The same with sixteen lanes (see narrowRows16).
 __attribute__((target("avx2,fma,avx512f,avx512bw,avx512dq,avx512vl"))) void narrowSpansFrom16(
     const NarrowEdges& n, int minX, int width, int height, std::int16_t (*span)[2]) {
-    static_assert(kNarrowWidth <= 16);
-    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    __m512i e[3], step[3], limit[3];
-#pragma GCC unroll 3
-    for (int i = 0; i < 3; ++i) {
-        e[i] = _mm512_add_epi32(_mm512_set1_epi32(n.first[i]),
-                                _mm512_mullo_epi32(_mm512_set1_epi32(n.ex[i]), lanes));
-        step[i] = _mm512_set1_epi32(n.ey[i]);
-        limit[i] = _mm512_set1_epi32(n.limit[i]);
-    }
-    const __mmask16 bounds = __mmask16((1u << width) - 1u);
-    for (int r = 0; r < height; r += 4) {
-#pragma GCC unroll 4
-        for (int q = 0; q < 4; ++q) {
-            __mmask16 in = bounds;
-#pragma GCC unroll 3
-            for (int i = 0; i < 3; ++i) {
-                in = _mm512_mask_cmpgt_epi32_mask(in, e[i], limit[i]);
-                e[i] = _mm512_add_epi32(e[i], step[i]);
-            }
-            storeSpan(minX, in, span[r + q]);
-        }
-    }
+    narrowRows16(n, minX, width, height, span);
 }
 
 bool narrowSpans16(const TriangleSetup& s, std::int16_t (*span)[2]) {

@@ -407,7 +407,8 @@ inline bool isSmall(const Bounds& bounds) {
 }
 
 // The three edges of a small triangle at once, each lane smallEdge's operations for one edge.
-AVX2 void smallEdgesVector(const Bounds& bounds, NarrowEdges* out) {
+AVX2 inline __attribute__((always_inline)) void smallEdgesInline(const Bounds& bounds,
+                                                                 NarrowEdges* out) {
     // The vertices' coordinates in 32 bits (usable ones are below 2^28 sixteenths), in the
     // order a, b, c; the edges run from a to b, b to c and c to a counter-clockwise, else from
     // a to c, c to b and b to a.
@@ -433,6 +434,10 @@ AVX2 void smallEdgesVector(const Bounds& bounds, NarrowEdges* out) {
                      _mm_slli_epi32(_mm_sub_epi32(zero, dy), 4));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out->ey), _mm_slli_epi32(dx, 4));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out->limit), owns);
+}
+
+AVX2 void smallEdgesVector(const Bounds& bounds, NarrowEdges* out) {
+    smallEdgesInline(bounds, out);
 }
 
 // The rest of setupSmallTriangle, for a small triangle.
@@ -494,7 +499,7 @@ AVX512 bool finishSmallSetup512(const GrVertex& a, const GrVertex& b, const GrVe
     out->maxX = bounds.maxX;
     out->minY = bounds.minY;
     out->maxY = bounds.maxY;
-    smallEdgesVector(bounds, &out->edges);
+    smallEdgesInline(bounds, &out->edges);
     const PlaneBuilder plane{double(sa.x) / 16.0,          double(sa.y) / 16.0, double(sb.x) / 16.0,
                              double(sb.y) / 16.0,          double(sc.x) / 16.0, double(sc.y) / 16.0,
                              double(bounds.area2) / 256.0, xRef + 0.5,          yRef + 0.5};
