@@ -279,15 +279,16 @@ const Builder planeBuilder = widestBuilder();
 struct Bounds {
     Snapped a, b, c;
     std::int64_t area2;
-    std::int64_t loX, hiX, loY, hiY;  // the vertices' extent, in sixteenths of a pixel
-    int minX, maxX, minY, maxY;
+    // The vertices' extent, in sixteenths of a pixel (usable ones are below 2^28).
+    int loX, loY, hiX, hiY;
+    int minX, minY, maxX, maxY;
 };
 
 // The first steps of setup: false when the triangle is degenerate, culled or covers no pixel
 // centre of the clip window.
-inline __attribute__((always_inline)) bool snapAndBound(const GrVertex& a, const GrVertex& b,
-                                                        const GrVertex& c, const RenderState& rs,
-                                                        Bounds* out) {
+inline __attribute__((always_inline)) bool snapAndBoundScalar(const GrVertex& a, const GrVertex& b,
+                                                              const GrVertex& c,
+                                                              const RenderState& rs, Bounds* out) {
     const Snapped sa = snap(a), sb = snap(b), sc = snap(c);
     const std::int64_t area2 = (sb.x - sa.x) * (sc.y - sa.y) - (sc.x - sa.x) * (sb.y - sa.y);
     if (area2 == 0) return false;
@@ -318,11 +319,74 @@ inline __attribute__((always_inline)) bool snapAndBound(const GrVertex& a, const
     out->minY = clampRange(ceil16(loY - 8), clipY0, clipY1);
     out->maxY = clampRange(floor16(hiY - 8) + 1, clipY0, clipY1);
     if (out->minX >= out->maxX || out->minY >= out->maxY) return false;
-    out->loX = loX;
-    out->hiX = hiX;
-    out->loY = loY;
-    out->hiY = hiY;
+    out->loX = int(loX);
+    out->hiX = int(hiX);
+    out->loY = int(loY);
+    out->hiY = int(hiY);
     return true;
+}
+
+// snapAndBoundScalar with the vertices' x and y side by side in vector lanes, the same results.
+static_assert(offsetof(GrVertex, y) == offsetof(GrVertex, x) + 4);
+AVX2 bool snapAndBoundVector(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                             const RenderState& rs, Bounds* out) {
+    // 16 v is exact in single precision for usable coordinates (|v| <= 2^24), and the
+    // conversion rounds it to the nearest integer, ties to even, as roundToInteger does.
+    const __m128 sixteen = _mm_set1_ps(16.0f);
+    const __m128 none = _mm_setzero_ps();
+    const __m128i ab = _mm_cvtps_epi32(
+        _mm_mul_ps(_mm_loadh_pi(_mm_loadl_pi(none, reinterpret_cast<const __m64*>(&a.x)),
+                                reinterpret_cast<const __m64*>(&b.x)),
+                   sixteen));
+    const __m128i cc = _mm_cvtps_epi32(
+        _mm_mul_ps(_mm_loadl_pi(none, reinterpret_cast<const __m64*>(&c.x)), sixteen));
+    const std::int64_t ax = _mm_cvtsi128_si32(ab), ay = _mm_extract_epi32(ab, 1);
+    const std::int64_t bx = _mm_extract_epi32(ab, 2), by = _mm_extract_epi32(ab, 3);
+    const std::int64_t cx = _mm_cvtsi128_si32(cc), cy = _mm_extract_epi32(cc, 1);
+    const std::int64_t area2 = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
+    if (area2 == 0) return false;
+    if (rs.cullMode == GR_CULL_POSITIVE && area2 > 0) return false;
+    if (rs.cullMode == GR_CULL_NEGATIVE && area2 < 0) return false;
+    // x and y of the least and the greatest, in lanes 0 and 1.
+    const __m128i other = _mm_unpackhi_epi64(ab, ab);
+    const __m128i lo = _mm_min_epi32(_mm_min_epi32(ab, other), cc);
+    const __m128i hi = _mm_max_epi32(_mm_max_epi32(ab, other), cc);
+    // The first covered centres, -((8 - lo) >> 4), and those past the last, ((hi - 8) >> 4) + 1,
+    // as in snapAndBoundScalar.
+    const __m128i eight = _mm_set1_epi32(8);
+    const __m128i first =
+        _mm_sub_epi32(_mm_setzero_si128(), _mm_srai_epi32(_mm_sub_epi32(eight, lo), 4));
+    const __m128i past =
+        _mm_add_epi32(_mm_srai_epi32(_mm_sub_epi32(hi, eight), 4), _mm_set1_epi32(1));
+    // Within the clip window and the buffers. Where the window is empty along an axis, the
+    // bounds are empty either way.
+    const __m128i clip0 =
+        _mm_max_epi32(_mm_setr_epi32(rs.clipMinX, rs.clipMinY, 0, 0), _mm_setzero_si128());
+    const __m128i clip1 = _mm_min_epi32(_mm_setr_epi32(rs.clipMaxX, rs.clipMaxY, 0, 0),
+                                        _mm_setr_epi32(kWidth, kHeight, 0, 0));
+    const __m128i clip0s = _mm_unpacklo_epi64(clip0, clip0),
+                  clip1s = _mm_unpacklo_epi64(clip1, clip1);
+    const __m128i bounds =
+        _mm_min_epi32(_mm_max_epi32(_mm_unpacklo_epi64(first, past), clip0s), clip1s);
+    // minX < maxX and minY < maxY.
+    const __m128i covers = _mm_cmpgt_epi32(_mm_unpackhi_epi64(bounds, bounds), bounds);
+    if ((_mm_movemask_ps(_mm_castsi128_ps(covers)) & 3) != 3) return false;
+    out->a = {ax, ay};
+    out->b = {bx, by};
+    out->c = {cx, cy};
+    out->area2 = area2;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&out->loX), _mm_unpacklo_epi64(lo, hi));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&out->minX), bounds);
+    return true;
+}
+
+// The first steps of setup (see snapAndBoundScalar), with the vector lanes where the processor
+// has them.
+inline __attribute__((always_inline)) bool snapAndBound(const GrVertex& a, const GrVertex& b,
+                                                        const GrVertex& c, const RenderState& rs,
+                                                        Bounds* out) {
+    if (planeBuilder == Builder::scalar) return snapAndBoundScalar(a, b, c, rs, out);
+    return snapAndBoundVector(a, b, c, rs, out);
 }
 
 // The rest of setupTriangle, after snapAndBound.
