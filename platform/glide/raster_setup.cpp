@@ -504,16 +504,27 @@ AVX2 void smallEdgesVector(const Bounds& bounds, NarrowEdges* out) {
     smallEdgesInline(bounds, out);
 }
 
-// The rest of setupSmallTriangle, for a small triangle.
-void finishSmallSetup(const GrVertex& a, const GrVertex& b, const GrVertex& c, const Bounds& bounds,
-                      SmallTriangle* out) {
-    const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
-    const int xRef = bounds.minX, yRef = bounds.minY;
+// A small triangle's bounds, kept as its own, and the builder of its planes, whose reference
+// pixel is the first of the bounds.
+inline __attribute__((always_inline)) PlaneBuilder smallBounds(const Bounds& bounds,
+                                                               SmallTriangle* out) {
     out->minX = bounds.minX;
     out->maxX = bounds.maxX;
     out->minY = bounds.minY;
     out->maxY = bounds.maxY;
+    const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
+    return {double(sa.x) / 16.0,          double(sa.y) / 16.0, double(sb.x) / 16.0,
+            double(sb.y) / 16.0,          double(sc.x) / 16.0, double(sc.y) / 16.0,
+            double(bounds.area2) / 256.0, bounds.minX + 0.5,   bounds.minY + 0.5};
+}
+
+// The rest of setupSmallTriangle, for a small triangle.
+void finishSmallSetup(const GrVertex& a, const GrVertex& b, const GrVertex& c, const Bounds& bounds,
+                      SmallTriangle* out) {
+    const PlaneBuilder plane = smallBounds(bounds, out);
     if (planeBuilder == Builder::scalar) {
+        const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
+        const int xRef = bounds.minX, yRef = bounds.minY;
         if (bounds.area2 > 0) {
             smallEdge(sa, sb, xRef, yRef, 0, &out->edges);
             smallEdge(sb, sc, xRef, yRef, 1, &out->edges);
@@ -526,9 +537,6 @@ void finishSmallSetup(const GrVertex& a, const GrVertex& b, const GrVertex& c, c
     } else {
         smallEdgesVector(bounds, &out->edges);
     }
-    const PlaneBuilder plane{double(sa.x) / 16.0,          double(sa.y) / 16.0, double(sb.x) / 16.0,
-                             double(sb.y) / 16.0,          double(sc.x) / 16.0, double(sc.y) / 16.0,
-                             double(bounds.area2) / 256.0, xRef + 0.5,          yRef + 0.5};
     if (planeBuilder == Builder::avx512) {
         buildPlanes512Apart(plane, a, b, c, out);
     } else if (planeBuilder == Builder::avx2) {
@@ -557,16 +565,8 @@ AVX512 inline __m512d magnitudes512(__m256 v) {
 // while they are at hand rather than read back from what was just stored.
 AVX512 bool finishSmallSetup512(const GrVertex& a, const GrVertex& b, const GrVertex& c,
                                 const Bounds& bounds, double limit, SmallTriangle* out) {
-    const Snapped sa = bounds.a, sb = bounds.b, sc = bounds.c;
-    const int xRef = bounds.minX, yRef = bounds.minY;
-    out->minX = bounds.minX;
-    out->maxX = bounds.maxX;
-    out->minY = bounds.minY;
-    out->maxY = bounds.maxY;
+    const PlaneBuilder plane = smallBounds(bounds, out);
     smallEdgesInline(bounds, &out->edges);
-    const PlaneBuilder plane{double(sa.x) / 16.0,          double(sa.y) / 16.0, double(sb.x) / 16.0,
-                             double(sb.y) / 16.0,          double(sc.x) / 16.0, double(sc.y) / 16.0,
-                             double(bounds.area2) / 256.0, xRef + 0.5,          yRef + 0.5};
     const auto [c0, dx, dy] = eightPlanes(plane, a, b, c);
     const __m256 k = _mm512_maskz_cvtpd_ps(0xFF, c0);
     const __m256 x = _mm512_maskz_cvtpd_ps(0xFF, dx);
