@@ -1021,6 +1021,35 @@ TEST(RasterPaths, SmallTrianglesAboutTheirLimitsCulledAndClippedMatchTheReferenc
     });
 }
 
+// A small triangle wholly behind the depths stored over its bounds is dropped before its runs
+// are queued. Triangles of 6 to 16 by 6 to 30 pixels whose 1/w lie within a few steps of the
+// W-buffer's depth either side of the stored depths, most of them just behind, some with a
+// pixel or a few just in front, facing both ways: a bound of their nearest depth off by one
+// step drops pixels the reference draws.
+TEST(RasterPaths, SmallTrianglesJustBehindTheStoredDepthsMatchTheReference) {
+    const int stored = glide::wDepth(0.25f);
+    auto depth = [stored](std::mt19937& fill) { return std::uint16_t(stored + int(fill() & 1)); };
+    expectGatheredMatchAtEachWidth(74, 15, depth, [] {
+        ShowDraws draws(306);
+        for (int i = 0; i < 3000; ++i) {
+            const float x = draws.uniform(20, 600), y = draws.uniform(20, 440);
+            const float w = draws.uniform(6, 16), h = draws.uniform(6, 30);
+            // One step of the depth is 2^-12 of 1/w here.
+            const float behind = draws.uniform(-0.0005f, 0.003f);
+            auto oow = [&] { return 0.25f * (1.0f - behind + draws.uniform(-0.0005f, 0.0005f)); };
+            GrVertex v[3] = {
+                draws.corner(x, y, oow(), draws.uniform(0, 256), draws.uniform(0, 256)),
+                draws.corner(x + w * draws.uniform(0, 1), y + h, oow(), draws.uniform(0, 256),
+                             draws.uniform(0, 256)),
+                draws.corner(x + w, y + h * draws.uniform(0, 1), oow(), draws.uniform(0, 256),
+                             draws.uniform(0, 256))};
+            draws.light(v, i % 7);
+            if (i % 2) std::swap(v[1], v[2]);
+            guDrawTriangleWithClip(&v[0], &v[1], &v[2]);
+        }
+    });
+}
+
 // A row is shaded in whole groups of lanes, and its last pixels go through runs of four (with
 // texels) or one masked group (without). Rows of every length up to three groups of the widest
 // kernels, starting at every phase and ending at the buffer's right edge, with each kernel

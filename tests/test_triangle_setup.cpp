@@ -390,7 +390,7 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
     if (glide::widestVectorLanes() == 16) widths.push_back(16);
     Generator gen(20261209);
     int small = 0, nothing = 0, other = 0, nearLimits = 0, safeCount = 0, unsafeCount = 0;
-    int flatCount = 0;
+    int flatCount = 0, bounded = 0, tight = 0;
     for (int i = 0; i < 120000; ++i) {
         GrVertex v[3];
         if (i % 2 == 0) {
@@ -441,6 +441,27 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
                                          &same.w, &same.s, &same.t, &same.z};
         for (int p = 0; p < 8; ++p) *planes[p] = {t.c0[p], t.dx[p], t.dy[p]};
         ASSERT_EQ(difference(same, whole), "") << where;
+        // No covered pixel's W-buffer depth, as the reference works it out, is nearer than the
+        // bound that lets a triangle behind the stored depths be dropped.
+        const int nearest = glide::nearestWDepth(t.maxOow, t.wExtent);
+        if (nearest >= 0) {
+            ++bounded;
+            int closest = 0x10000;
+            for (int y = whole.minY; y < whole.maxY; ++y) {
+                int x0, x1;
+                glide::rowSpan(whole, y, &x0, &x1);
+                const float fy = float(y - whole.yRef);
+                for (int x = x0; x < x1; ++x) {
+                    const float fx = float(x - whole.xRef);
+                    const float w = (whole.w.c0 + whole.w.dy * fy) + whole.w.dx * fx;
+                    closest = std::min(closest, glide::wDepth(w));
+                }
+            }
+            ASSERT_GE(closest, nearest) << where;
+            // The allowance for round-off costs at most a step of the depth of the nearest
+            // vertex, or the bound would drop little.
+            if (nearest >= glide::wDepth(t.maxOow) - 1) ++tight;
+        }
         // Safe addressing, decided from the general setup's planes one double step at a time,
         // for limits from the show's textures' (2^22 texels over scales of 8 to 256) to ones that
         // put the bound about the planes' own extents.
@@ -473,6 +494,11 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
                 ASSERT_TRUE(g.minX == t.minX && g.maxX == t.maxX && g.minY == t.minY &&
                             g.maxY == t.maxY && g.minOow == t.minOow)
                     << where;
+                if (gatherable) {
+                    ASSERT_TRUE(g.maxOow == t.maxOow && g.wExtent == t.wExtent &&
+                                g.facingAway == t.facingAway)
+                        << where;
+                }
                 for (int e = 0; e < 3; ++e)
                     ASSERT_TRUE(g.edges.first[e] == t.edges.first[e] &&
                                 g.edges.ex[e] == t.edges.ex[e] && g.edges.ey[e] == t.edges.ey[e] &&
@@ -509,6 +535,8 @@ TEST(TriangleSetup, SmallTrianglesSetUpFromTheirVerticesMatchTheGeneralSetup) {
     EXPECT_GT(nearLimits, 1000);
     EXPECT_GT(nothing, 5000);
     EXPECT_GT(other, 5000);
+    EXPECT_GT(bounded, 10000);
+    EXPECT_GT(tight, bounded * 9 / 10);
     if (!widths.empty()) {
         EXPECT_GT(safeCount, 10000);
         EXPECT_GT(unsafeCount, 10000);

@@ -177,6 +177,12 @@ struct SmallTriangle {
     int minX = 0, maxX = 0, minY = 0, maxY = 0;
     NarrowEdges edges;
     float minOow = 0;
+    // For the least depth a covered pixel can have in the W-buffer (nearestWDepth): the greatest
+    // vertex 1/w and the extent of the 1/w plane; and whether the triangle faces away (its
+    // vertices run clockwise on the screen).
+    float maxOow = 0;
+    bool facingAway = false;
+    double wExtent = 0;
     alignas(32) float c0[8], dx[8], dy[8];
 };
 enum class SmallSetup {
@@ -285,6 +291,19 @@ inline int wDepth(float oow) {
     const int below = (bits >> 11) & 0xFFF;
     const int depth = ((e << 12) | (below ^ 0xFFF)) + 1;
     return depth > 0xFFFF ? 0xFFFF : depth;
+}
+
+// A bound of a triangle's W-buffer depths: none of its pixels is nearer than the result. Each
+// pixel's 1/w comes from the triangle's plane, whose value at a covered pixel centre is at most
+// the greatest vertex 1/w, `maxOow`, plus the round-off of the plane's coefficients and of its
+// evaluation, far below a millionth of `extent` (the magnitudes of its c0 and of its slopes times
+// the bounds, as safePlanes has them); the depth falls as 1/w grows. -1, no bound, where the
+// values are not finite.
+inline int nearestWDepth(float maxOow, double extent) {
+    const double highest = (double(maxOow) + 1e-6 * extent) * (1.0 + 1e-6);
+    // NaN fails the comparison as well.
+    if (!(highest > 0.0 && highest <= 3.4e38)) return -1;
+    return wDepth(float(highest));
 }
 
 // The Z-buffer's value: ooz clamped to 0..65535.

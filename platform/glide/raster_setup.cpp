@@ -553,6 +553,13 @@ void finishSmallSetup(const GrVertex& a, const GrVertex& b, const GrVertex& c, c
         }
     }
     out->minOow = std::min({a.oow, b.oow, c.oow});
+    out->maxOow = std::max({a.oow, b.oow, c.oow});
+    out->facingAway = bounds.area2 > 0;
+    // The extent of the 1/w plane as smallTriangleSafe works it out.
+    const double fx = double(bounds.maxX - bounds.minX) + 8.0;
+    const double fy = double(bounds.maxY - bounds.minY);
+    out->wExtent = std::fabs(double(out->c0[4])) + std::fabs(double(out->dy[4])) * fy +
+                   std::fabs(double(out->dx[4])) * fx;
 }
 
 // The magnitudes of eight floats, as doubles.
@@ -589,8 +596,12 @@ AVX512 bool finishSmallSetup512(const GrVertex& a, const GrVertex& b, const GrVe
         _mm512_add_pd(_mm512_add_pd(magnitudes512(k), _mm512_mul_pd(magnitudes512(y), fy)),
                       _mm512_mul_pd(magnitudes512(x), fx));
     const __m256d upper = _mm512_maskz_extractf64x4_pd(0xF, extent, 1);
-    const double lowest = double(minOow) - 1e-6 * _mm256_cvtsd_f64(upper);
+    const double wExtent = _mm256_cvtsd_f64(upper);
+    const double lowest = double(minOow) - 1e-6 * wExtent;
     if (!(lowest > 0.0)) return false;
+    out->maxOow = std::max({a.oow, b.oow, c.oow});
+    out->facingAway = bounds.area2 > 0;
+    out->wExtent = wExtent;
     // NaN fails the comparison as well.
     const __mmask8 below = _mm512_cmp_pd_mask(extent, _mm512_set1_pd(limit * lowest), _CMP_LT_OQ);
     return (below & 0b01100000) == 0b01100000;
