@@ -177,12 +177,6 @@ struct SmallTriangle {
     int minX = 0, maxX = 0, minY = 0, maxY = 0;
     NarrowEdges edges;
     float minOow = 0;
-    // For the least depth a covered pixel can have in the W-buffer (nearestWDepth): the greatest
-    // vertex 1/w and the extent of the 1/w plane; and whether the triangle faces away (its
-    // vertices run clockwise on the screen).
-    float maxOow = 0;
-    bool facingAway = false;
-    double wExtent = 0;
     alignas(32) float c0[8], dx[8], dy[8];
 };
 enum class SmallSetup {
@@ -202,6 +196,12 @@ SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVert
 SmallSetup setupSmallTriangle(const GrVertex& a, const GrVertex& b, const GrVertex& c,
                               const RenderState& rs, double limit, SmallTriangle* out,
                               bool* gatherable);
+// For a small triangle (as setupSmallTriangle takes it), a W-buffer depth that none of its
+// pixels is nearer than, worked out from its vertices alone (see nearestWDepth); -1 where there
+// is none: a triangle that draws nothing, one that is not small, or one whose 1/w plane's
+// slopes could be so steep that the round-off would reach far from the nearest vertex's 1/w.
+int smallTriangleNearestDepth(const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                              const RenderState& rs);
 
 // The spans of rows [0, height) of a small or narrow triangle from its 32-bit edges, as
 // narrowSpans gives them (`span` with room for three rows more, see there); minX and width: the
